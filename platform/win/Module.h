@@ -1,0 +1,32 @@
+// Run-time loading of shared libraries under the Windows names.
+//
+// A Windows module name maps to a shared library: "k4wtrcax.dll" ->
+// "libk4wtrcax.so" (lib + stem + .so; a name that already ends in ".so" or
+// contains a '/' is used as it is). The library is looked up beside the
+// module that calls LoadLibrary first, then by the dynamic linker's normal
+// search. Failures set the thread's last error (ERROR_MOD_NOT_FOUND,
+// ERROR_PROC_NOT_FOUND) and zeb::lastModuleError() gives dlerror's text.
+#pragma once
+
+#include "platform/win/WinTypes.h"
+
+#include <string>
+
+struct HINSTANCE__;
+using HMODULE = HINSTANCE__*;
+using HINSTANCE = HMODULE;
+using FARPROC = void (*)();
+
+HMODULE LoadLibraryA(LPCSTR name);
+HMODULE LoadLibraryW(LPCWSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size); // null module: the program
+DWORD GetLastError();
+void SetLastError(DWORD error);
+
+namespace zeb {
+std::string mapModuleName(const std::string& windowsName); // "k4wtrcax.dll" -> "libk4wtrcax.so"
+std::string moduleFileOf(const void* addressInModule);     // full path of the file holding it
+std::string lastModuleError();                             // dlerror text of this thread's last failure
+} // namespace zeb
