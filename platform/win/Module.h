@@ -6,6 +6,17 @@
 // module that calls LoadLibrary first, then by the dynamic linker's normal
 // search. Failures set the thread's last error (ERROR_MOD_NOT_FOUND,
 // ERROR_PROC_NOT_FOUND) and zeb::lastModuleError() gives dlerror's text.
+// Handles are checked: GetProcAddress, FreeLibrary and GetModuleFileNameA
+// refuse a handle that LoadLibrary did not return or that was freed as often
+// as it was loaded (ERROR_INVALID_HANDLE), instead of passing it to dlsym or
+// dlclose. GetLastError/SetLastError are per thread, shared by the whole
+// platform layer.
+//
+//   HMODULE trace = LoadLibraryA("k4wtrcax.dll"); // libk4wtrcax.so
+//   if (!trace) return fail(zeb::lastModuleError());
+//   auto open = reinterpret_cast<OpenFn>(GetProcAddress(trace, "TrcOpen"));
+//   ...
+//   FreeLibrary(trace);
 #pragma once
 
 #include "platform/win/WinTypes.h"
@@ -28,5 +39,5 @@ void SetLastError(DWORD error);
 namespace zeb {
 std::string mapModuleName(const std::string& windowsName); // "k4wtrcax.dll" -> "libk4wtrcax.so"
 std::string moduleFileOf(const void* addressInModule);     // full path of the file holding it
-std::string lastModuleError();                             // dlerror text of this thread's last failure
+std::string lastModuleError(); // dlerror text of this thread's last failure
 } // namespace zeb

@@ -32,6 +32,21 @@ using LPVOID = void*;
 using LPCVOID = const void*;
 using LPDWORD = DWORD*;
 using LPBYTE = BYTE*;
+using UINT_PTR = uintptr_t;
+using ULONG_PTR = uintptr_t;
+using LONG_PTR = intptr_t;
+using SIZE_T = size_t;
+using DWORDLONG = uint64_t;
+
+// Kernel object handles (events here) and window handles (never real here:
+// thread messages carry a null HWND).
+using HANDLE = void*;
+using LPHANDLE = HANDLE*;
+struct HWND__;
+using HWND = HWND__*;
+using WPARAM = UINT_PTR;
+using LPARAM = LONG_PTR;
+using LRESULT = LONG_PTR;
 
 static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4 && sizeof(HRESULT) == 4 && sizeof(BOOL) == 4);
 static_assert(sizeof(WCHAR) == 2);
@@ -94,6 +109,10 @@ constexpr LONG ERROR_BADKEY = 1010;
 constexpr LONG ERROR_CANTREAD = 1012;
 constexpr LONG ERROR_CANTWRITE = 1013;
 constexpr LONG ERROR_KEY_DELETED = 1018;
+constexpr LONG ERROR_NOT_SUPPORTED = 50;
+constexpr LONG ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr LONG ERROR_INVALID_THREAD_ID = 1444;
+constexpr LONG ERROR_NOT_ENOUGH_QUOTA = 1816;
 
 constexpr HRESULT HRESULT_FROM_WIN32(LONG e) {
     return e <= 0 ? static_cast<HRESULT>(e)

@@ -1,0 +1,48 @@
+// Memory status from the kernel: /proc/meminfo, the process' cgroup memory
+// limit and its address-space limit.
+//
+// Physical memory is the machine's, lowered to the cgroup limit when one is
+// set (a container sees its own budget); "available" is MemAvailable (memory
+// that can be had without swapping). The page file is RAM plus swap, as the
+// commit limit of Windows. Virtual space is the process' address space: the
+// user address range or RLIMIT_AS when lower, less what is mapped now.
+//
+//   MEMORYSTATUSEX status{};
+//   status.dwLength = sizeof status;
+//   if (GlobalMemoryStatusEx(&status) && status.ullAvailPhys < need) ...
+#pragma once
+
+#include "platform/win/WinTypes.h"
+
+struct MEMORYSTATUSEX {
+    DWORD dwLength;     // set by the caller to sizeof(MEMORYSTATUSEX)
+    DWORD dwMemoryLoad; // percent of physical memory in use, 0..100
+    DWORDLONG ullTotalPhys;
+    DWORDLONG ullAvailPhys;
+    DWORDLONG ullTotalPageFile;
+    DWORDLONG ullAvailPageFile;
+    DWORDLONG ullTotalVirtual;
+    DWORDLONG ullAvailVirtual;
+    DWORDLONG ullAvailExtendedVirtual; // always 0
+};
+using LPMEMORYSTATUSEX = MEMORYSTATUSEX*;
+
+// The basic form has SIZE_T fields, as 64-bit Windows: it reports the same
+// totals as the extended form.
+struct MEMORYSTATUS {
+    DWORD dwLength;
+    DWORD dwMemoryLoad;
+    SIZE_T dwTotalPhys;
+    SIZE_T dwAvailPhys;
+    SIZE_T dwTotalPageFile;
+    SIZE_T dwAvailPageFile;
+    SIZE_T dwTotalVirtual;
+    SIZE_T dwAvailVirtual;
+};
+using LPMEMORYSTATUS = MEMORYSTATUS*;
+
+// FALSE with ERROR_INVALID_PARAMETER when status is null or dwLength is not
+// sizeof(MEMORYSTATUSEX); FALSE with ERROR_READ_FAULT when /proc/meminfo
+// cannot be read.
+BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status);
+void GlobalMemoryStatus(LPMEMORYSTATUS status); // fills zeros when the status is unavailable

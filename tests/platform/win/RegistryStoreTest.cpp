@@ -1,0 +1,286 @@
+#include "platform/win/Registry.h"
+
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+
+using zeb::RegistryStore;
+using zeb::test::readFile;
+using zeb::test::writeFile;
+
+namespace {
+
+const BYTE* bytes(const void* p) {
+    return static_cast<const BYTE*>(p);
+}
+
+class RegistryStoreTest : public ::testing::Test {
+protected:
+    zeb::test::TempDir m_dir;
+    std::string m_file = m_dir.file("config/zeb/registry.reg");
+    zeb::test::ScopedEnv m_env{"ZEB_REGISTRY", m_file};
+
+    HKEY create(const char16_t* path, REGSAM sam = KEY_ALL_ACCESS) {
+        HKEY key = nullptr;
+        DWORD disposition = 0;
+        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, sam, nullptr, &key,
+                                  &disposition),
+                  ERROR_SUCCESS);
+        return key;
+    }
+};
+
+} // namespace
+
+TEST_F(RegistryStoreTest, EveryValueTypeReadsBackAsWrittenThroughTheFile) {
+    HKEY key = create(u"SOFTWARE\\Zeb");
+    const char16_t text[] = u"Grüße 日本";
+    const char16_t multi[] = u"one\0two\0";
+    const DWORD dword = 0x1e;
+    const ULONGLONG qword = 0x0102030405060708ull;
+    const BYTE binary[] = {0, 1, 0xfe, 0xff};
+    struct Case {
+        const char16_t* name;
+        DWORD type;
+        const BYTE* data;
+        DWORD size;
+    } cases[] = {{u"", REG_SZ, bytes(text), sizeof text},
+                 {u"expand", REG_EXPAND_SZ, bytes(text), sizeof text},
+                 {u"multi", REG_MULTI_SZ, bytes(multi), sizeof multi},
+                 {u"dword", REG_DWORD, bytes(&dword), sizeof dword},
+                 {u"qword", REG_QWORD, bytes(&qword), sizeof qword},
+                 {u"binary", REG_BINARY, binary, sizeof binary},
+                 {u"empty", REG_BINARY, nullptr, 0}};
+    for (const Case& c : cases)
+        ASSERT_EQ(RegSetValueExW(key, c.name, 0, c.type, c.data, c.size), ERROR_SUCCESS);
+    ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"software\\ZEB", 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    for (const Case& c : cases) {
+        DWORD type = 0, size = 0;
+        ASSERT_EQ(RegQueryValueExW(key, c.name, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+        EXPECT_EQ(type, c.type);
+        ASSERT_EQ(size, c.size);
+        std::vector<BYTE> data(size + 1, 0xAA);
+        ASSERT_EQ(RegQueryValueExW(key, c.name, nullptr, nullptr, data.data(), &size),
+                  ERROR_SUCCESS);
+        if (c.size) {
+            EXPECT_EQ(0, std::memcmp(data.data(), c.data, c.size));
+        }
+    }
+    RegCloseKey(key);
+    EXPECT_EQ(RegistryStore::readString("HKLM\\SOFTWARE\\Zeb", ""), std::u16string(text));
+    EXPECT_EQ(RegistryStore::readDword("HKLM\\SOFTWARE\\Zeb", "DWORD"), 0x1eu);
+    EXPECT_EQ(RegistryStore::readDword("HKLM\\SOFTWARE\\Zeb", "qword"), std::nullopt);
+}
+
+TEST_F(RegistryStoreTest, QueryFollowsTheWindowsBufferRules) {
+    ASSERT_TRUE(RegistryStore::writeString("HKLM\\SOFTWARE\\Zeb", "name", u"abc"));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Zeb", 0, KEY_READ, &key),
+              ERROR_SUCCESS);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExW(key, u"name", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, 8u) << "three characters and the terminating zero, in bytes";
+    char16_t small[2] = {u'x', u'x'};
+    size = sizeof small;
+    EXPECT_EQ(
+        RegQueryValueExW(key, u"name", nullptr, nullptr, reinterpret_cast<BYTE*>(small), &size),
+        ERROR_MORE_DATA);
+    EXPECT_EQ(size, 8u);
+    EXPECT_EQ(small[0], u'x') << "a buffer that is too small is left alone";
+    EXPECT_EQ(
+        RegQueryValueExW(key, u"name", nullptr, nullptr, reinterpret_cast<BYTE*>(small), nullptr),
+        ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegQueryValueExW(key, u"missing", nullptr, nullptr, nullptr, &size),
+              ERROR_FILE_NOT_FOUND);
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryStoreTest, CreatingReportsNewOrExistingAndOpeningIgnoresCase) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Zeb", 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key, nullptr);
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Zeb\\Inner", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    RegCloseKey(key);
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"SOFTWARE\\zeb\\INNER", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    RegCloseKey(key);
+    EXPECT_EQ(RegistryStore::subKeys("HKCU\\software"), std::vector<std::string>{"Zeb"});
+    EXPECT_NE(readFile(m_file).find("[HKEY_CURRENT_USER\\Software\\Zeb\\Inner]"),
+              std::string::npos);
+}
+
+TEST_F(RegistryStoreTest, DeletingAKeyWithSubkeysIsRefusedButDeletingTheTreeWorks) {
+    RegistryStore::createKey("HKLM\\A\\B\\C");
+    RegistryStore::writeDword("HKLM\\A\\B", "v", 1);
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"A\\B"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"A\\B\\C"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"A\\B\\C"), ERROR_FILE_NOT_FOUND);
+    RegistryStore::createKey("HKLM\\A\\B\\C");
+    EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, u"a\\b"), ERROR_SUCCESS);
+    EXPECT_TRUE(RegistryStore::keyExists("HKLM\\A"));
+    EXPECT_FALSE(RegistryStore::keyExists("HKLM\\A\\B"));
+    EXPECT_FALSE(RegistryStore::keyExists("HKLM\\A\\B\\C"));
+    EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u""), ERROR_ACCESS_DENIED) << "a root stays";
+}
+
+TEST_F(RegistryStoreTest, DeletingValuesReportsMissingOnes) {
+    HKEY key = create(u"K");
+    const DWORD one = 1;
+    RegSetValueExW(key, u"v", 0, REG_DWORD, bytes(&one), 4);
+    EXPECT_EQ(RegDeleteValueW(key, u"V"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueW(key, u"v"), ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(RegistryStore::deleteValue("HKLM\\K", "v")) << "already gone counts as done";
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryStoreTest, EnumeratingSubkeysEndsWithNoMoreItems) {
+    for (const char* k : {"HKLM\\E\\beta", "HKLM\\E\\Alpha", "HKLM\\E\\gamma\\deep"})
+        RegistryStore::createKey(k);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"E", 0, KEY_READ, &key), ERROR_SUCCESS);
+    std::vector<std::u16string> names;
+    char16_t name[64];
+    for (DWORD i = 0;; ++i) {
+        DWORD cch = 64;
+        const LONG r = RegEnumKeyExW(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr);
+        if (r == ERROR_NO_MORE_ITEMS) break;
+        ASSERT_EQ(r, ERROR_SUCCESS);
+        names.emplace_back(name, cch);
+    }
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"Alpha", u"beta", u"gamma"}));
+    DWORD cch = 5; // "Alpha" needs 6 with its zero
+    EXPECT_EQ(RegEnumKeyExW(key, 0, name, &cch, nullptr, nullptr, nullptr, nullptr),
+              ERROR_MORE_DATA);
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryStoreTest, AHandleToADeletedKeyDoesNotRecreateIt) {
+    HKEY key = create(u"Doomed");
+    RegistryStore::deleteTree("HKLM\\Doomed");
+    const DWORD one = 1;
+    EXPECT_EQ(RegSetValueExW(key, u"v", 0, REG_DWORD, bytes(&one), 4), ERROR_KEY_DELETED);
+    EXPECT_EQ(RegQueryValueExW(key, u"v", nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+    EXPECT_FALSE(RegistryStore::keyExists("HKLM\\Doomed"));
+    RegCloseKey(key);
+}
+
+TEST_F(RegistryStoreTest, HandlesAreCheckedForValidityAndAccess) {
+    HKEY key = create(u"K");
+    RegCloseKey(key);
+    HKEY readOnly = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"K", 0, KEY_READ, &readOnly), ERROR_SUCCESS);
+    const DWORD one = 1;
+    EXPECT_EQ(RegSetValueExW(readOnly, u"v", 0, REG_DWORD, bytes(&one), 4), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegCloseKey(readOnly), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(readOnly), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegSetValueExW(readOnly, u"v", 0, REG_DWORD, bytes(&one), 4), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegSetValueExW(HKEY_LOCAL_MACHINE, u"bad\nname", 0, REG_DWORD, bytes(&one), 4),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"a\\\\b", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
+              ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(RegistryStoreTest, AMissingFileReadsAsEmptyAndReadsCreateNothing) {
+    EXPECT_FALSE(RegistryStore::keyExists("HKLM\\SOFTWARE"));
+    EXPECT_EQ(RegistryStore::readDword("HKLM\\SOFTWARE", "x"), std::nullopt);
+    EXPECT_EQ(RegistryStore::lastProblem(), "");
+    struct stat st {};
+    EXPECT_NE(stat(m_file.c_str(), &st), 0);
+    ASSERT_TRUE(RegistryStore::writeDword("HKLM\\SOFTWARE", "x", 7));
+    EXPECT_EQ(RegistryStore::readDword("HKLM\\SOFTWARE", "x"), 7u) << "the directory was created";
+}
+
+TEST_F(RegistryStoreTest, ACorruptFileIsReportedAndNeitherReadsNorWritesChangeIt) {
+    RegistryStore::createKey("HKLM\\x");
+    const std::string corrupt =
+        "Windows Registry Editor Version 5.00\n\n[HKLM\\Kept]\n\"v\"=dword:1\n"
+        "\"broken\"=hex:zz\n";
+    writeFile(m_file, corrupt);
+
+    EXPECT_FALSE(RegistryStore::keyExists("HKLM\\Kept"));
+    EXPECT_NE(RegistryStore::lastProblem().find("line 5"), std::string::npos)
+        << RegistryStore::lastProblem();
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Kept", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
+              ERROR_BADDB);
+    const DWORD one = 1;
+    EXPECT_EQ(RegSetValueExW(HKEY_LOCAL_MACHINE, u"v", 0, REG_DWORD, bytes(&one), 4), ERROR_BADDB);
+    EXPECT_FALSE(RegistryStore::writeString("HKLM\\Kept", "v", u"x"));
+    EXPECT_FALSE(RegistryStore::deleteTree("HKLM\\Kept"));
+    EXPECT_NE(RegistryStore::lastProblem().find("refused"), std::string::npos);
+    EXPECT_EQ(readFile(m_file), corrupt);
+
+    writeFile(m_file, "Windows Registry Editor Version 5.00\n\n[HKLM\\Kept]\n");
+    EXPECT_TRUE(RegistryStore::keyExists("HKLM\\Kept")) << "a repaired file is read again";
+    EXPECT_EQ(RegistryStore::lastProblem(), "");
+}
+
+TEST_F(RegistryStoreTest, ChangesMadeByOthersAreSeenAtOnce) {
+    RegistryStore::writeDword("HKLM\\K", "v", 1);
+    EXPECT_EQ(RegistryStore::readDword("HKLM\\K", "v"), 1u);
+    // Same size, same second, rewritten in place: the store must not trust a stale reading.
+    writeFile(m_file, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n"
+                      "\"v\"=dword:00000002\n");
+    EXPECT_EQ(RegistryStore::readDword("HKLM\\K", "v"), 2u);
+    RegistryStore::writeDword("HKLM\\K", "w", 3);
+    EXPECT_EQ(RegistryStore::readDword("HKLM\\K", "v"), 2u) << "a write starts from the file";
+}
+
+TEST_F(RegistryStoreTest, ThePathFallsBackToTheUserConfigDirectory) {
+    zeb::test::ScopedEnv noRegistry("ZEB_REGISTRY", std::nullopt);
+    {
+        zeb::test::ScopedEnv xdg("XDG_CONFIG_HOME", m_dir.path());
+        EXPECT_EQ(RegistryStore::path(), m_dir.file("zeb/registry.reg"));
+    }
+    zeb::test::ScopedEnv noXdg("XDG_CONFIG_HOME", std::nullopt);
+    zeb::test::ScopedEnv home("HOME", m_dir.path());
+    EXPECT_EQ(RegistryStore::path(), m_dir.file(".config/zeb/registry.reg"));
+}
+
+TEST_F(RegistryStoreTest, TwoProcessesWritingAtOnceLoseNoKey) {
+    constexpr int kPerWriter = 40;
+    auto writeKeys = [](const char* who) {
+        bool ok = true;
+        for (int i = 0; i < kPerWriter; ++i)
+            ok = RegistryStore::writeDword("HKLM\\Race\\" + std::string(who) + std::to_string(i),
+                                           "v", static_cast<DWORD>(i)) &&
+                 ok;
+        return ok;
+    };
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) _exit(writeKeys("child") ? 0 : 1);
+    std::thread sibling([&] { EXPECT_TRUE(writeKeys("thread")); });
+    EXPECT_TRUE(writeKeys("parent"));
+    sibling.join();
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    EXPECT_EQ(RegistryStore::subKeys("HKLM\\Race").size(), 3u * kPerWriter);
+    for (const char* who : {"child", "parent", "thread"})
+        for (int i = 0; i < kPerWriter; ++i)
+            EXPECT_EQ(RegistryStore::readDword(
+                          "HKLM\\Race\\" + std::string(who) + std::to_string(i), "v"),
+                      static_cast<DWORD>(i));
+}
