@@ -24,27 +24,8 @@ constexpr USHORT kOwnsElements = FADF_BSTR | FADF_VARIANT | FADF_UNKNOWN | FADF_
 constexpr USHORT kForeignData = FADF_AUTO | FADF_STATIC | FADF_EMBEDDED;
 
 ULONG elementSize(VARTYPE vt) {
+    if (const size_t n = zeb::plainValueSize(vt)) return ULONG(n);
     switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-        return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-        return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-        return 4;
-    case VT_R8:
-    case VT_I8:
-    case VT_UI8:
-    case VT_CY:
-    case VT_DATE:
-        return 8;
     case VT_BSTR:
         return sizeof(BSTR);
     case VT_UNKNOWN:

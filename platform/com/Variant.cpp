@@ -18,34 +18,6 @@ HRESULT validateType(VARTYPE vt) {
     return S_OK;
 }
 
-// Bytes a by-reference value of the plain base type occupies.
-size_t valueSize(VARTYPE base) {
-    switch (base) {
-    case VT_I1:
-    case VT_UI1:
-        return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-        return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-        return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_DATE:
-    case VT_CY:
-        return 8;
-    default:
-        return 0;
-    }
-}
-
 HRESULT copyBstr(BSTR src, BSTR* dst) {
     *dst = nullptr;
     if (!src) return S_OK;
@@ -103,7 +75,7 @@ HRESULT derefCopy(VARIANT* dst, const VARIANT* src) {
         dst->vt = VT_DECIMAL; // decVal overlays the tag
         return S_OK;
     default:
-        if (const size_t n = valueSize(vt)) {
+        if (const size_t n = zeb::plainValueSize(vt)) {
             std::memcpy(&dst->llVal, src->byref, n);
             dst->vt = vt;
             return S_OK;

@@ -110,3 +110,34 @@ struct DECIMAL {
 };
 static_assert(sizeof(DECIMAL) == 16);
 constexpr BYTE DECIMAL_NEG = 0x80;
+
+namespace zeb {
+// Bytes a value of a plain (non-owning, fixed-size) type occupies: the
+// integer, real, boolean, error, currency and date types; 0 for any other.
+constexpr size_t plainValueSize(VARTYPE vt) {
+    switch (vt) {
+    case VT_I1:
+    case VT_UI1:
+        return 1;
+    case VT_I2:
+    case VT_UI2:
+    case VT_BOOL:
+        return 2;
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_ERROR:
+        return 4;
+    case VT_I8:
+    case VT_UI8:
+    case VT_R8:
+    case VT_DATE:
+    case VT_CY:
+        return 8;
+    default:
+        return 0;
+    }
+}
+} // namespace zeb
