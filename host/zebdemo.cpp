@@ -1,4 +1,5 @@
-// zebdemo: a tour of the platform runtime, tracing, settings and locks.
+// zebdemo: a tour of the type registry over the sample components, then of
+// the platform runtime, tracing, settings and locks underneath it.
 //
 // Without --registry it writes an embedded default registry to a private
 // temporary directory and points $ZEB_REGISTRY at it, so it never touches the
@@ -20,6 +21,7 @@
 #include "platform/win/Registry.h"
 #include "platform/win/TextConvert.h"
 #include "platform/win/Threading.h"
+#include "samples/tour/RegistryTour.h"
 
 #include <atomic>
 #include <cstdio>
@@ -34,7 +36,9 @@ namespace {
 
 constexpr const char* kUsage = R"(usage: zebdemo [--registry FILE] [--trace LEVELS] [--help]
 
-Shows the platform runtime, tracing, settings and traced locks at work.
+Installs the sample types into a registry in memory and shows what the
+lookups, snap-ins, extensions and attributes give; then shows the platform
+runtime, tracing, settings and traced locks at work.
 
   --registry FILE  use this registry file (.reg text, "Windows Registry Editor
                    Version 5.00") instead of the embedded default; it is only
@@ -262,7 +266,13 @@ int main(int argc, char** argv) {
     setenv("ZEB_TRACE_FILE", g_traceFile.c_str(), 1);
     std::printf("trace: levels \"%s\" released, lines shown after each step\n", opt.trace.c_str());
 
-    const int rc = runtimeTour();
+    heading("Type registry: the sample types installed into a registry in memory");
+    std::fflush(stdout);
+    const int failures = zeb::samples::registryTour(stdout);
+    std::fflush(stdout);
+    showTraces();
+
+    const int rc = runtimeTour() != 0 || failures != 0 ? 1 : 0;
     tracingTour();
     settingsTour();
     lockTour();

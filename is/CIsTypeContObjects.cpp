@@ -1,0 +1,277 @@
+// CIsTypeCont: type-object creation, the type-object cache and the refresh
+// of resident type data.
+#include "is/CIsTypeCont.h"
+#include "is/CProcessProgressDummy.h"
+
+#include "co/CCoError.h"
+#include "co/CCoGuardedCall.h"
+#include "platform/com/Activation.h"
+#include "platform/win/MemoryStatus.h"
+
+#include <atomic>
+
+namespace {
+constexpr const char* kFile = "is_data";
+std::atomic<CIsTypeCont::MemoryProbe> g_memoryProbe{nullptr};
+} // namespace
+
+CIsTypeCont::MemoryProbe CIsTypeCont::setMemoryProbe(MemoryProbe probe) noexcept {
+    return g_memoryProbe.exchange(probe);
+}
+
+DWORD CIsTypeCont::createTypeObject(const GUID& typeId, CIsBaseInstallEntry* entry,
+                                    IUnknown** out) {
+    CCoTraceRecord rec(kFile, "CIsTypeCont::createTypeObject");
+    if (!out) {
+        ZEB_TRACE(rec, 4, "internal error null pointer argument");
+        return IS_INTERNAL;
+    }
+    *out = nullptr;
+    if (!entry) {
+        if (!isType(typeId)) {
+            ZEB_TRACE(rec, 4, "can't find entry in type container");
+            return IS_TYPE_ID;
+        }
+        entry = entryOf(typeId);
+    } else if (isType(typeId)) {
+        ZEB_TRACE(rec, 4, "internal error creating type object: invalid params");
+        return IS_INTERNAL;
+    }
+    if (!entry) {
+        ZEB_TRACE(rec, 4, "internal error creating type object: no entry data");
+        return IS_INTERNAL;
+    }
+    IUnknown* object = nullptr;
+    internalCreateTypeObject(&object, typeId, entry);
+    if (!object) {
+        ZEB_TRACE(rec, 4, "error creating type object");
+        return IS_NOT_CREATED;
+    }
+    *out = object;
+    idleSweep();
+    return IS_OK;
+}
+
+void CIsTypeCont::internalCreateTypeObject(IUnknown** out, const GUID& typeId,
+                                           CIsBaseInstallEntry* entry) {
+    CCoTraceRecord rec(kFile, "CIsTypeCont::internalCreateTypeObject");
+    *out = nullptr;
+    ComPtr<IUnknown> spIUnkCF;
+    HRESULT hr =
+        ZEB_GUARDED_CALL(rec, CoGetClassObject(entry->m_clsid, CLSCTX_ALL, nullptr, IID_IUnknown,
+                                               reinterpret_cast<void**>(&spIUnkCF)));
+    if (hr != S_OK || !spIUnkCF) {
+        ZEB_TRACE(rec, 4, "couldn't create class factory hr=%i", int(hr));
+        return;
+    }
+    ComQIPtr<IClassFactory> spICF(spIUnkCF);
+    ComQIPtr<IMC_TypeClassFactory> spITypeCF(spIUnkCF);
+    ComPtr<IUnknown> spIUnk;
+    if (spICF) {
+        hr = ZEB_GUARDED_CALL(rec, spICF->CreateInstance(nullptr, uuidof<IMC_TypeIdent>(),
+                                                         reinterpret_cast<void**>(&spIUnk)));
+        if (hr == S_OK && spIUnk) {
+            ComQIPtr<IMC_InitPrjHdl> spIInit(spIUnk);
+            if (spIInit)
+                ZEB_GUARDED_CALL(rec, spIInit->initPrjHdl(m_spIPrHdlHolder)); // result ignored
+        }
+    } else if (spITypeCF) {
+        hr = ZEB_GUARDED_CALL(
+            rec, spITypeCF->create(nullptr, uuidof<IMC_TypeIdent>(), entry->m_name.c_str(), typeId,
+                                   m_spIPrHdlHolder, reinterpret_cast<void**>(&spIUnk)));
+    } else {
+        ZEB_TRACE(rec, 4, "error: no valid class factory interface");
+        return;
+    }
+    if (hr != S_OK || !spIUnk) {
+        ZEB_TRACE(rec, 4, "couldn't create type object '%s'", entry->m_name.c_str());
+        return;
+    }
+    *out = spIUnk.Detach();
+}
+
+void CIsTypeCont::idleSweep() {
+    DWORD now = CIsBaseInstallEntry::currentTick();
+    if (DWORD(m_dwLastSweep + kSweepInterval) > now) return;
+    m_dwLastSweep = now;
+    for (auto& [id, entry] : m_types) {
+        if (DWORD(entry->m_lastUse + kIdleTime) > now) continue;
+        IUnknown* object = nullptr;
+        entry->getTypeObject(&object);
+        if (!object) continue;
+        object->Release();
+        if (!entry->m_weakRef) {
+            entry->makeWeak();
+            m_dwLastSweep = 0; // sweep again at the next creation
+            return;
+        }
+    }
+}
+
+DWORD CIsTypeCont::getTypeByID(const GUID& typeId, IUnknown** out) {
+    if (!out) return IS_INTERNAL;
+    *out = nullptr;
+    CIsBaseInstallEntry* entry = entryOf(typeId);
+    if (!entry) return IS_TYPE_ID;
+    entry->getTypeObject(out);
+    if (*out) return IS_OK;
+    if (entry->m_needsRefresh) {
+        CCoTraceRecord rec(kFile, "CIsTypeCont::getTypeByID");
+        ZEB_TRACE(rec, 4, "type '%s' needs refresh (installation running?)", entry->m_name.c_str());
+    }
+    DWORD r = createTypeObject(typeId, nullptr, out);
+    entry->setTypeObject(*out);
+    return r;
+}
+
+DWORD CIsTypeCont::getTypeByID(TypeClass typeClass, const GUID& typeId, IUnknown** out) {
+    if (out) *out = nullptr;
+    if (getTypeClass(typeId) != typeClass) {
+        CCoTraceRecord rec(kFile, "CIsTypeCont::getTypeByID");
+        ZEB_TRACE(rec, 4, "invalid type class");
+        return IS_WRONG_CLASS;
+    }
+    return getTypeByID(typeId, out);
+}
+
+DWORD CIsTypeCont::createNativeTypeObject(const GUID& typeId, IUnknown** out) {
+    if (!out) return IS_INTERNAL;
+    *out = nullptr;
+    CCoTraceRecord rec(kFile, "CIsTypeCont::createNativeTypeObject");
+    CIsBaseInstallEntry* entry = entryOf(typeId);
+    if (!entry) {
+        ZEB_TRACE(rec, 4, "type for type id not found");
+        return IS_TYPE_ID;
+    }
+    entry->makeWeak();
+    if (entry->m_spTypeObject || entry->m_weakRef) {
+        ZEB_TRACE(rec, 4, "can't create native type object because it's in use");
+        return IS_NO_INTERFACE;
+    }
+    if (entry->m_needsRefresh && !refreshTypeData(typeId))
+        ZEB_TRACE(rec, 4, "error calling refreshTypeData for type '%s'", entry->m_name.c_str());
+    return createTypeObject(typeId, nullptr, out);
+}
+
+bool CIsTypeCont::removeFromCache(const GUID& typeId, IUnknown* object) {
+    CCoTraceRecord rec(kFile, "CIsTypeCont::removeFromCache");
+    CIsBaseInstallEntry* entry = entryOf(typeId);
+    if (!entry) {
+        ZEB_TRACE(rec, 4, "type for type id not found");
+        return false;
+    }
+    if (entry->m_spTypeObject != object) {
+        ZEB_TRACE(rec, 3, "type object not in cache");
+        return true;
+    }
+    if (!entry->m_weakRef) {
+        ZEB_TRACE(rec, 4, "type has no weak reference");
+        return false;
+    }
+    entry->setTypeObject(nullptr);
+    return true;
+}
+
+DWORD CIsTypeCont::clearTypeCache() {
+    MemoryProbe probe = g_memoryProbe.load();
+    if (!probe) probe = &CIsTypeCont::memoryLow;
+    while (probe(kMemoryThreshold, 0)) {
+        CIsBaseInstallEntry* best = nullptr;
+        DWORD bestTick = 0;
+        for (auto& [id, entry] : m_types) {
+            if (entry->m_lastUse < bestTick) continue;
+            IUnknown* object = nullptr;
+            entry->getTypeObject(&object);
+            if (!object) continue;
+            object->Release();
+            if (!entry->m_weakRef) {
+                best = entry.get();
+                bestTick = entry->m_lastUse;
+            }
+        }
+        if (!best) return IS_MEMORY_LOW;
+        best->makeWeak();
+    }
+    return IS_OK;
+}
+
+bool CIsTypeCont::memoryLow(DWORDLONG threshold, DWORD loadLimit) {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) return false; // unknown: not low
+    // A 64-bit process owns its whole address space: no correction applies.
+    bool virtualLow = status.ullAvailVirtual < threshold;
+    bool pageFileLow = status.ullAvailPageFile < threshold;
+    if (loadLimit != 0 && loadLimit >= status.dwMemoryLoad) virtualLow = pageFileLow = false;
+    return virtualLow || pageFileLow;
+}
+
+bool CIsTypeCont::refreshTypeData(const GUID& typeId) {
+    CCoTraceRecord rec(kFile, "CIsTypeCont::refreshTypeData");
+    auto it = m_types.find(typeId);
+    if (it == m_types.end()) {
+        ZEB_TRACE(rec, 4, "typeID not found");
+        return false;
+    }
+    CIsBaseInstallEntry* entry = it->second.get();
+    if (!entry) {
+        ZEB_TRACE(rec, 4, "internal error: no entry pointer");
+        return false;
+    }
+    if (!entry->m_needsRefresh) return true;
+    if (entry->m_spTypeObject) {
+        ZEB_TRACE(rec, 4, "can't refresh type data (type already instantiated)");
+        return false;
+    }
+    ComPtr<IUnknown> spIUnk;
+    if (createTypeObject(typeId, nullptr, &spIUnk) != IS_OK) {
+        ZEB_TRACE(rec, 4, "error calling createTypeObject");
+        return false;
+    }
+    ComQIPtr<IMC_InternalType> spIIntType(spIUnk);
+    if (spIIntType) {
+        ComPtr<CProcessProgressDummy> spCB;
+        HRESULT hr = guardedCall(rec, "CComObject<CProcessProgressDummy>::CreateInstance(&pCBtmp)",
+                                 [&] { return CProcessProgressDummy::createObject(&spCB); });
+        ComPtr<IMC_ProcessProgress> spICB(spCB.get());
+        DWORD dwRet = 0;
+        hr = guardedCallRet(rec, "spIIntType->OnInstallationComplete(spICB, &dwRet)", dwRet,
+                            [&] { return spIIntType->OnInstallationComplete(spICB, &dwRet); });
+        if (SUCCEEDED(hr) && dwRet == 0 && spCB) dwRet = DWORD(spCB->waitForFinish());
+        if (hr != S_OK || dwRet != 0) {
+            ZEB_TRACE(rec, 4, "error calling OnInstallationComplete %8.8X", dwRet);
+            return false;
+        }
+        spIUnk.Release();
+        if (createTypeObject(typeId, nullptr, &spIUnk) != IS_OK) {
+            ZEB_TRACE(rec, 4, "error calling createTypeObject(reload)");
+            return false;
+        }
+    }
+    // The runtime identifier may change: keep the indexes in step.
+    unindex(typeId, *entry);
+    DWORD r =
+        guardedBody<DWORD>(rec, IS_INTERNAL, [&] { return entry->onGetResidentData(spIUnk); });
+    index(typeId, *entry);
+    if (r != IS_OK) {
+        ZEB_TRACE(rec, 4, "error calling onGetResidentData");
+        return false;
+    }
+    if (checkEntryRtTypeID(entry) != IS_OK) {
+        ZEB_TRACE(rec, 4, "error checking type specific data");
+        return false;
+    }
+    entry->m_needsRefresh = false;
+    return true;
+}
+
+bool CIsTypeCont::refreshTypeData() {
+    for (const auto& [id, entry] : m_types) {
+        if (!refreshTypeData(id)) {
+            CCoTraceRecord rec(kFile, "CIsTypeCont::refreshTypeData");
+            ZEB_TRACE(rec, 4, "error calling refreshTypeData for single type");
+            return false;
+        }
+    }
+    return true;
+}

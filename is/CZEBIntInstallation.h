@@ -1,0 +1,161 @@
+// CZEBIntInstallation: the core installation object and its type, snap-in,
+// extension-type, attribute, tool and cache operations.
+//
+//   ComPtr<IMC_Installation> inst;
+//   CZEBIntInstallation::createInstance(nullptr, uuidof<IMC_Installation>(),
+//                                       reinterpret_cast<void**>(&inst));
+//   DWORD ret = 0;
+//   inst->addTypeByClass(CLSID_SampleDriveType, TC_Device, &ret);   // S_OK, ret 0
+//
+// Every operation checks its pointers (E_POINTER, "error: NULL pointer
+// argument"), calls one container operation, translates the container's
+// code into pRet (ResultCodes.h) and copies results into caller-owned memory
+// (E_OUTOFMEMORY when that fails). An exception inside an operation is
+// caught, traced ("caught any unhandled exception") and answered with E_FAIL.
+// No operation saves: the containers mark themselves changed.
+//
+// The object owns its type container. The classification document, the
+// installation file, the tool container and the type-data exchange are
+// collaborators attached through InstallationPorts.h; without them:
+//   - adding/removing types changes no document; refreshXMLTypeOnDemand does nothing;
+//   - saveChanges reports 0xBE020006 (nothing can be written);
+//   - getTypeStorage/setTypeStorage answer as with a closed installation file;
+//   - tool operations answer 0xBE02FFFF, isTool 0;
+//   - exportTypeData/importTypeData answer 0xBE02FFFF.
+//
+// Apartment-threaded: one thread calls it, one call at a time.
+#pragma once
+
+#include "h/IMC_Installation.h"
+#include "is/CIsTypeCont.h"
+#include "is/InstallationPorts.h"
+#include "platform/com/ComObject.h"
+
+#include <memory>
+
+class CZEBIntInstallation final
+    : public zeb::SingleThreadComObject<CZEBIntInstallation, IMC_Installation,
+                                        IMC_InstallationDetails, IMC_InternalInstallation,
+                                        IMC_InstallNavigate, IMC_PEInstallation> {
+public:
+    CZEBIntInstallation();
+
+    // Collaborators (null detaches).
+    void setClassification(std::shared_ptr<zeb::TypeClassificationPort> port) {
+        m_classification = std::move(port);
+    }
+    void setStore(std::shared_ptr<zeb::InstallationStorePort> port) { m_store = std::move(port); }
+    void setTools(std::shared_ptr<zeb::ToolRegistryPort> port) { m_tools = std::move(port); }
+    void setExchange(std::shared_ptr<zeb::TypeDataExchangePort> port) {
+        m_exchange = std::move(port);
+    }
+    // The project-handler holder handed to the type container.
+    void setPrjHdlHolder(IMC_PrjHdlHolder* pIHolder) { m_typeCont.setPrjHdlHolder(pIHolder); }
+
+    CIsTypeCont& typeCont() { return m_typeCont; }
+
+    // IMC_Installation
+    HRESULT addTypeByClass(GUID clsidType, LONG typeClass, DWORD* pRet) override;
+    HRESULT addTypeByClass(GUID clsidType, LONG typeClass, GUID typeId, LPCSTR name,
+                           DWORD* pRet) override;
+    HRESULT removeType(GUID typeId, DWORD* pRet) override;
+    HRESULT removeTypeByClass(GUID typeId, LONG typeClass, DWORD* pRet) override;
+    HRESULT saveChanges(DWORD* pRet) override;
+    HRESULT addTool(GUID toolTypeId, LPCOLESTR toolName, GUID toolClsid, DWORD value,
+                    DWORD* pRet) override;
+    HRESULT removeToolByToolTypeID(GUID toolTypeId, DWORD* pRet) override;
+
+    // IMC_InstallationDetails
+    HRESULT addSnapInByTypeID(GUID typeId, GUID snapIn, DWORD* pRet) override;
+    HRESULT removeSnapInByTypeID(GUID typeId, GUID snapIn, DWORD* pRet) override;
+    HRESULT setDefaultSnapInByTypeID(GUID typeId, GUID snapIn, DWORD* pRet) override;
+    HRESULT getDefaultSnapInByTypeID(GUID typeId, GUID* pSnapIn, DWORD* pRet) override;
+    HRESULT getSnapInListByTypeID(GUID typeId, DWORD* pCount, GUID** ppSnapIns,
+                                  DWORD* pRet) override;
+    HRESULT addExtensionTypeByTypeID(GUID typeId, LPCSTR extName, GUID extClsid,
+                                     DWORD* pRet) override;
+    HRESULT removeExtensionTypeByTypeID(GUID typeId, GUID extTypeId, DWORD* pRet) override;
+    HRESULT getExtensionTypeIDListByTypeID(GUID typeId, DWORD* pCount, GUID** ppExtIds,
+                                           DWORD* pRet) override;
+    HRESULT getExtensionTypeByTypeID(GUID typeId, GUID extTypeId, IUnknown** ppExt,
+                                     DWORD* pRet) override;
+    HRESULT getExtensionTypeNameByTypeID(GUID typeId, GUID extTypeId, char** ppName,
+                                         DWORD* pRet) override;
+    HRESULT isExtensionType(GUID typeId, GUID extTypeId, BOOL* pIsExt) override;
+    HRESULT setAttributeByTypeID(GUID clsidType, BSTR bstrAttrKey, BSTR bstrAttrValue,
+                                 DWORD* pRet) override;
+    HRESULT removeAttributeByTypeID(GUID typeId, BSTR bstrAttrKey, DWORD* pRet) override;
+    HRESULT getAttributeByTypeID(GUID typeId, BSTR bstrAttrKey, BSTR* pbstrValue,
+                                 DWORD* pRet) override;
+
+    // IMC_InternalInstallation
+    HRESULT getTypeStorage(GUID typeId, DWORD access, IStorage** ppStorage, DWORD* pRet) override;
+    HRESULT setTypeStorage(GUID typeId, DWORD access, IStorage* pSource, DWORD* pRet) override;
+    HRESULT createNativeTypeObject(GUID typeId, DWORD access, IUnknown** ppObject,
+                                   DWORD* pRet) override;
+    HRESULT removeTypeObjectFromCache(GUID typeId, DWORD access, IUnknown* pObject,
+                                      DWORD* pRet) override;
+    HRESULT clearTypeCache(DWORD access, DWORD* pRet) override;
+    HRESULT getClsidByToolTypeID(GUID toolTypeId, DWORD access, CLSID* pClsid,
+                                 DWORD* pRet) override;
+    HRESULT exportTypeData(GUID typeId, IStorage** ppStorage, DWORD* pRet) override;
+    HRESULT importTypeData(IStorage* pSource, DWORD* pRet) override;
+    HRESULT getAttrListByTypeID(GUID typeId, DWORD* pCount, ZEB_AttrPair** ppPairs,
+                                DWORD* pRet) override;
+    HRESULT refreshXMLTypeOnDemand(DWORD* pRet) override;
+
+    // IMC_InstallNavigate
+    HRESULT getTypeIDList(DWORD* pCount, GUID** ppTypeIds) override;
+    HRESULT getTypeIDListByClass(LONG typeClass, DWORD* pCount, GUID** ppTypeIds) override;
+    HRESULT getTypeIDListByVIDName(LPCSTR name, DWORD* pCount, GUID** ppTypeIds) override;
+    HRESULT getTypeNameMap(DWORD* pCount, ZEB_TypeNameEntry** ppMap) override;
+    HRESULT getTypeNameMapByClass(LONG typeClass, DWORD* pCount,
+                                  ZEB_TypeNameEntry** ppMap) override;
+    HRESULT getTypeByID(GUID typeId, IUnknown** ppType, DWORD* pRet) override;
+    HRESULT getTypeByIDAndClass(GUID typeId, LONG typeClass, IUnknown** ppType,
+                                DWORD* pRet) override;
+    HRESULT getTypeNameByID(GUID typeId, char** ppName, DWORD* pRet) override;
+    HRESULT getTypeVIDNameByID(GUID typeId, char** ppName, DWORD* pRet) override;
+    HRESULT getTypeNameByIDAndClass(GUID typeId, LONG typeClass, char** ppName,
+                                    DWORD* pRet) override;
+    HRESULT getTypeVIDNameByIDAndClass(GUID typeId, LONG typeClass, char** ppName,
+                                       DWORD* pRet) override;
+    HRESULT getTypeIdByName(LPCSTR name, GUID* pTypeId, DWORD* pRet) override;
+    HRESULT getTypeIdByVIDName(LPCSTR name, GUID* pTypeId, DWORD* pRet) override;
+    HRESULT getTypeIdByNameAndClass(LPCSTR name, LONG typeClass, GUID* pTypeId,
+                                    DWORD* pRet) override;
+    HRESULT getTypeIdByVIDNameAndClass(LPCSTR name, LONG typeClass, GUID* pTypeId,
+                                       DWORD* pRet) override;
+    HRESULT isType(GUID typeId, BOOL* pIsType) override;
+    HRESULT getTypeClass(GUID typeId, LONG* pTypeClass, DWORD* pRet) override;
+    HRESULT getTypeIDByRTID(RTTypeID rtTypeId, GUID* pTypeId, DWORD* pRet) override;
+    HRESULT getTypeIDByRTIDandClass(RTTypeID rtTypeId, LONG typeClass, GUID* pTypeId,
+                                    DWORD* pRet) override;
+    HRESULT getRTIDByTypeID(GUID typeId, RTTypeID* pRTTypeId, DWORD* pRet) override;
+    HRESULT getRTIDByTypeIDandClass(GUID typeId, LONG typeClass, RTTypeID* pRTTypeId,
+                                    DWORD* pRet) override;
+    HRESULT getToolByToolTypeID(GUID toolTypeId, IUnknown** ppTool, DWORD* pRet) override;
+    HRESULT isTool(GUID toolTypeId, BOOL* pIsTool) override;
+
+    // IMC_PEInstallation
+    HRESULT getAttributes(GUID typeId, DWORD* pCount, ZEB_AttrPair** ppPairs, DWORD* pRet) override;
+    HRESULT getAttributes(GUID typeId, ZEB_AttrBlock* pBlock, DWORD* pRet) override;
+
+private:
+    HRESULT addXMLNode(const GUID& typeId, const String& name, TypeClass typeClass, DWORD* pRet);
+    void removeXMLNode(const GUID& typeId, CCoTraceRecord& rec);
+    HRESULT typeNameStep(const GUID& typeId, const String& name, char** ppName, DWORD* pRet,
+                         CCoTraceRecord& rec);
+    void typeIdStep(const GUID& found, LPCSTR name, GUID* pTypeId, DWORD* pRet,
+                    CCoTraceRecord& rec);
+    HRESULT attributeList(const GUID& typeId, DWORD* pCount, ZEB_AttrPair** ppPairs, DWORD* pRet,
+                          CCoTraceRecord& rec);
+    HRESULT nameMap(const std::map<GUID, String>& names, DWORD* pCount, ZEB_TypeNameEntry** ppMap,
+                    CCoTraceRecord& rec);
+
+    CIsTypeCont m_typeCont;
+    std::shared_ptr<zeb::TypeClassificationPort> m_classification;
+    std::shared_ptr<zeb::InstallationStorePort> m_store;
+    std::shared_ptr<zeb::ToolRegistryPort> m_tools;
+    std::shared_ptr<zeb::TypeDataExchangePort> m_exchange;
+};
