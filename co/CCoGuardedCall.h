@@ -44,7 +44,19 @@
 #include "co/CCoTraceRecord.h"
 #include "platform/win/WinTypes.h"
 
+#include <version>
+#if defined(__cpp_lib_source_location)
 #include <source_location>
+namespace zeb {
+using SourceLocation = std::source_location;
+}
+#else
+// clang 14 (the fuzzing compiler) lacks std::source_location over libstdc++.
+#include <experimental/source_location>
+namespace zeb {
+using SourceLocation = std::experimental::source_location;
+}
+#endif
 #include <type_traits>
 #include <utility>
 
@@ -70,7 +82,7 @@ void onUnhandledException(CCoTraceRecord& record, uint32_t line) noexcept;
 template <class F>
 HRESULT guardedCall(CCoTraceRecord& record, const char* callText, F&& call,
                     CatchText spelling = CatchText::Exeption,
-                    std::source_location where = std::source_location::current()) noexcept {
+                    zeb::SourceLocation where = zeb::SourceLocation::current()) noexcept {
     static_assert(std::is_convertible_v<std::invoke_result_t<F&>, HRESULT>,
                   "guardedCall runs calls that return an HRESULT");
     HRESULT hr;
@@ -92,7 +104,7 @@ HRESULT guardedCall(CCoTraceRecord& record, const char* callText, F&& call,
 template <class F>
 HRESULT guardedCallRet(CCoTraceRecord& record, const char* callText, DWORD& ret, F&& call,
                        CatchText spelling = CatchText::Exeption,
-                       std::source_location where = std::source_location::current()) noexcept {
+                       zeb::SourceLocation where = zeb::SourceLocation::current()) noexcept {
     static_assert(std::is_convertible_v<std::invoke_result_t<F&>, HRESULT>,
                   "guardedCallRet runs calls that return an HRESULT");
     HRESULT hr;
@@ -115,7 +127,7 @@ HRESULT guardedCallRet(CCoTraceRecord& record, const char* callText, DWORD& ret,
 template <class F>
 HRESULT guardedVoidCall(CCoTraceRecord& record, const char* callText, F&& call,
                         CatchText spelling = CatchText::Exeption,
-                        std::source_location where = std::source_location::current()) noexcept {
+                        zeb::SourceLocation where = zeb::SourceLocation::current()) noexcept {
     try {
         call();
         return S_OK;
@@ -130,7 +142,7 @@ HRESULT guardedVoidCall(CCoTraceRecord& record, const char* callText, F&& call,
 // `failure` instead.
 template <class R, class F>
 R guardedBody(CCoTraceRecord& record, R failure, F&& body,
-              std::source_location where = std::source_location::current()) noexcept {
+              zeb::SourceLocation where = zeb::SourceLocation::current()) noexcept {
     try {
         return body();
     } catch (...) {
@@ -142,14 +154,14 @@ R guardedBody(CCoTraceRecord& record, R failure, F&& body,
 // The catch-all of an interface method: as guardedBody with E_FAIL.
 template <class F>
 HRESULT guardedMethod(CCoTraceRecord& record, F&& body,
-                      std::source_location where = std::source_location::current()) noexcept {
+                      zeb::SourceLocation where = zeb::SourceLocation::current()) noexcept {
     return guardedBody<HRESULT>(record, E_FAIL, std::forward<F>(body), where);
 }
 
 // The catch-all of a destructor (or any step that returns nothing).
 template <class F>
 void guardedDestructor(CCoTraceRecord& record, F&& body,
-                       std::source_location where = std::source_location::current()) noexcept {
+                       zeb::SourceLocation where = zeb::SourceLocation::current()) noexcept {
     try {
         body();
     } catch (...) {

@@ -1,0 +1,3 @@
+#include "base/fs/FsFile.h"
+
+FsFile::~FsFile() = default;

@@ -1,0 +1,369 @@
+#include "base/fs/FsSectMan.h"
+
+#include "base/fs/FsFileMan.h"
+#include "base/fs/FsSecClMem.h"
+#include "co/CCoGuardedCall.h"
+#include "co/CCoTraceRecord.h"
+#include "platform/com/ComPtr.h"
+#include "platform/com/TaskAllocator.h"
+#include "platform/win/TextConvert.h"
+
+#include <new>
+
+namespace {
+constexpr const char* kSource = "fs_seman";
+constexpr DWORD kShareExclusive = STGM_SHARE_EXCLUSIVE;
+} // namespace
+
+FsSectMan::FsSectMan(IStorage* storage) {
+    if (!storage) return;
+    CCoTraceRecord rec(kSource, "FsSectMan::FsSectMan");
+    storage->AddRef();
+    m_pStorage = storage;
+    STATSTG st{};
+    if (FAILED(m_pStorage->Stat(&st, STATFLAG_NONAME))) {
+        ZEB_TRACE(rec, 4, "error calling Stat");
+        m_bLocked = 1;
+        adoptStorage(nullptr);
+        return;
+    }
+    if (st.pwcsName) CoTaskMemFree(st.pwcsName);
+    if (st.grfMode & STGM_READWRITE) m_dwMode |= kModeWritable;
+    if (ListAll() != 0) {
+        ZEB_TRACE(rec, 4, "error calling ListAll");
+        m_bLocked = 1;
+        adoptStorage(nullptr);
+    }
+}
+
+FsSectMan::~FsSectMan() {
+    CCoTraceRecord rec(kSource, "FsSectMan::~FsSectMan");
+    guardedDestructor(rec, [&] {
+        if (m_pStorage) {
+            if (CloseAll() != 0) ZEB_TRACE(rec, 4, "error calling CloseAll");
+            if (isWritable() && FAILED(m_pStorage->Commit(STGC_DEFAULT)))
+                ZEB_TRACE(rec, 4, "error calling Commit");
+        }
+        dropAll();
+        adoptStorage(nullptr);
+    });
+}
+
+void FsSectMan::adoptStorage(IStorage* storage) noexcept {
+    IStorage* old = m_pStorage;
+    m_pStorage = storage;
+    if (old) old->Release();
+}
+
+void FsSectMan::dropAll() noexcept {
+    for (auto& [name, dir] : m_mapDirs) {
+        delete dir;
+        dir = nullptr;
+    }
+    for (auto& [name, sec] : m_mapSects) {
+        delete sec;
+        sec = nullptr;
+    }
+}
+
+DWORD FsSectMan::ListAll() {
+    if (!m_pStorage) return 9;
+    if (!m_mapDirs.empty() || !m_mapSects.empty()) return 2;
+    ComPtr<IEnumSTATSTG> elements;
+    if (FAILED(m_pStorage->EnumElements(0, nullptr, 0, &elements)) || !elements) return 1;
+    DWORD result = 0;
+    for (;;) {
+        STATSTG st{};
+        ULONG fetched = 0;
+        const HRESULT hr = elements->Next(1, &st, &fetched);
+        if (FAILED(hr)) {
+            result = 1;
+            break;
+        }
+        if (fetched == 0) break;
+        std::string name;
+        try {
+            name = zeb::toNarrow(st.pwcsName ? std::u16string_view(st.pwcsName) : u"");
+        } catch (...) {
+            result = 1;
+        }
+        CoTaskMemFree(st.pwcsName);
+        if (result != 0) break;
+        bool inserted = false;
+        if (st.type == STGTY_STORAGE)
+            inserted = m_mapDirs.emplace(name, nullptr).second;
+        else if (st.type == STGTY_STREAM)
+            inserted = m_mapSects.emplace(name, nullptr).second;
+        if (!inserted) {
+            result = 1;
+            break;
+        }
+    }
+    if (result != 0) {
+        m_mapDirs.clear();
+        m_mapSects.clear();
+    }
+    return result;
+}
+
+DWORD FsSectMan::OpenSect(const char* name, FsSecCl** out, DWORD mode) {
+    if (out) *out = nullptr;
+    if (m_bLocked) return 13;
+    if (!m_pStorage) return 9;
+    if (!name) return 8;
+    if (!isWritable() && (mode & (kWrite | kCreate))) return 13;
+    std::u16string wide;
+    try {
+        wide = zeb::toWide(name);
+    } catch (...) {
+        return 1;
+    }
+    auto it = m_mapSects.find(name);
+    ComPtr<IStream> stream;
+    if (mode & kCreate) {
+        if (it != m_mapSects.end()) return 2;
+        if (FAILED(m_pStorage->CreateStream(
+                wide.c_str(), STGM_CREATE | STGM_READWRITE | kShareExclusive, 0, 0, &stream)))
+            return 4;
+        try {
+            it = m_mapSects.emplace(name, nullptr).first;
+        } catch (...) {
+            return 1;
+        }
+        mode |= kWrite;
+    } else if (it == m_mapSects.end()) {
+        return 8;
+    }
+    if (it->second) {
+        FsSecCl* open = it->second;
+        if (open->isWritable() != ((mode & kWrite) != 0)) return 13;
+        open->seek(0, 0);
+        if (out) *out = open;
+        return 0;
+    }
+    FsSecCl* section = new (std::nothrow) FsSecCl();
+    if (!section) return 1;
+    if (!stream) {
+        const DWORD access = (mode & kWrite) ? STGM_READWRITE : STGM_READ;
+        if (FAILED(m_pStorage->OpenStream(wide.c_str(), nullptr, access | kShareExclusive, 0,
+                                          &stream))) {
+            delete section;
+            return 7;
+        }
+    }
+    if (section->attach(stream, mode & kWrite) != 0) {
+        delete section;
+        return 7;
+    }
+    it->second = section;
+    if (out) *out = section;
+    if (section->size() != 0) return section->afterOpen();
+    return 0;
+}
+
+DWORD FsSectMan::CloseSect(const char* name) {
+    if (m_bLocked) return 13;
+    if (!name) return 8;
+    auto it = m_mapSects.find(name);
+    if (it == m_mapSects.end()) return 8;
+    FsSecCl* section = it->second;
+    if (!section) return 0;
+    if (section->isHandedOut()) return 13;
+    if (const DWORD r = section->beforeClose(); r != 0) return r;
+    it->second = nullptr;
+    delete section;
+    return 0;
+}
+
+DWORD FsSectMan::CloseSect(FsSecCl* section) {
+    if (m_bLocked) return 13;
+    if (!section) return 10;
+    for (auto& [name, open] : m_mapSects)
+        if (open == section) return CloseSect(name.c_str());
+    return 10;
+}
+
+DWORD FsSectMan::OpenDir(const char* name, FsSectMan** out, DWORD mode) {
+    if (out) *out = nullptr;
+    if (m_bLocked) return 13;
+    if (!m_pStorage) return 9;
+    if (!name) return 8;
+    if (!isWritable() && (mode & (kWrite | kCreate))) return 13;
+    std::u16string wide;
+    try {
+        wide = zeb::toWide(name);
+    } catch (...) {
+        return 1;
+    }
+    auto it = m_mapDirs.find(name);
+    ComPtr<IStorage> storage;
+    if (mode & kCreate) {
+        if (it != m_mapDirs.end()) return 2;
+        if (FAILED(m_pStorage->CreateStorage(
+                wide.c_str(), STGM_CREATE | STGM_READWRITE | kShareExclusive, 0, 0, &storage)))
+            return 4;
+        try {
+            it = m_mapDirs.emplace(name, nullptr).first;
+        } catch (...) {
+            return 1;
+        }
+        mode |= kWrite;
+    } else if (it == m_mapDirs.end()) {
+        return 8;
+    }
+    if (it->second) {
+        FsSectMan* open = it->second;
+        if (open->isWritable() != ((mode & kWrite) != 0)) return 13;
+        if (out) *out = open;
+        return 0;
+    }
+    if (!storage) {
+        const DWORD access = (mode & kWrite) ? STGM_READWRITE : STGM_READ;
+        if (FAILED(m_pStorage->OpenStorage(wide.c_str(), nullptr, access | kShareExclusive, nullptr,
+                                           0, &storage)))
+            return 7;
+    }
+    FsSectMan* child = new (std::nothrow) FsSectMan();
+    if (!child) return 1;
+    child->adoptStorage(storage.Detach());
+    child->m_dwMode = mode & kWrite;
+    if (child->ListAll() != 0) {
+        child->m_dwMode = 0; // nothing to commit
+        delete child;
+        return 1;
+    }
+    it->second = child;
+    if (out) *out = child;
+    return 0;
+}
+
+DWORD FsSectMan::CloseDir(const char* name) {
+    if (m_bLocked) return 13;
+    if (!m_pStorage) return 9;
+    if (!name) return 8;
+    auto it = m_mapDirs.find(name);
+    if (it == m_mapDirs.end()) return 8;
+    FsSectMan* child = it->second;
+    if (!child) return 0;
+    if (child->CloseAll() != 0) return 6;
+    it->second = nullptr;
+    delete child;
+    return 0;
+}
+
+DWORD FsSectMan::CloseDir(FsSectMan* directory) {
+    if (m_bLocked) return 13;
+    if (!directory) return 10;
+    for (auto& [name, open] : m_mapDirs)
+        if (open == directory) return CloseDir(name.c_str());
+    return 10;
+}
+
+DWORD FsSectMan::CloseAll() {
+    for (auto& [name, open] : m_mapDirs)
+        if (open && CloseDir(name.c_str()) != 0) return 6;
+    for (auto& [name, open] : m_mapSects)
+        if (open && CloseSect(name.c_str()) != 0) return 6;
+    return 0;
+}
+
+FsSecCl* FsSectMan::GetSect(const char* name, DWORD mode) {
+    FsSecCl* section = nullptr;
+    DWORD r = OpenSect(name, &section, mode);
+    if (r == 8 && isWritable() && (mode & kWrite)) r = OpenSect(name, &section, mode | kCreate);
+    return r == 0 ? section : nullptr;
+}
+
+FsSectMan* FsSectMan::GetDir(const char* name, DWORD mode) {
+    FsSectMan* directory = nullptr;
+    DWORD r = OpenDir(name, &directory, mode);
+    if (r == 8 && isWritable() && (mode & kWrite)) r = OpenDir(name, &directory, mode | kCreate);
+    return r == 0 ? directory : nullptr;
+}
+
+DWORD FsSectMan::GetSize(const char* name) {
+    if (!name) return 0;
+    auto it = m_mapSects.find(name);
+    if (it == m_mapSects.end()) return 0;
+    if (it->second) return it->second->size();
+    FsSecCl* section = nullptr;
+    if (OpenSect(name, &section, 0) != 0 || !section) return 0;
+    const DWORD size = section->size();
+    if (CloseSect(name) != 0) {
+        CCoTraceRecord rec(kSource, "FsSectMan::GetSize");
+        ZEB_TRACE(rec, 4, "internal error closing section");
+    }
+    return size;
+}
+
+bool FsSectMan::Lock(IStorage** out) {
+    if (!out) return false;
+    *out = nullptr;
+    if (m_bLocked || !m_pStorage) return false;
+    if (CloseAll() != 0) return false;
+    m_pStorage->AddRef();
+    *out = m_pStorage;
+    m_bLocked = 1;
+    m_mapDirs.clear();
+    m_mapSects.clear();
+    return true;
+}
+
+DWORD FsSectMan::Unlock() {
+    if (!m_bLocked) return 0;
+    if (const DWORD r = ListAll(); r != 0) return r;
+    m_bLocked = 0;
+    return 0;
+}
+
+IStorage* FsSectMan::getCopyOfDir(const char* name, IStorage* destination) {
+    CCoTraceRecord rec(kSource, "FsSectMan::getCopyOfDir");
+    FsSectMan* directory = GetDir(name, 0);
+    if (!directory) return nullptr;
+    ComPtr<IStorage> locked;
+    if (!directory->Lock(&locked)) {
+        if (CloseDir(directory) != 0) ZEB_TRACE(rec, 4, "error calling CloseDir");
+        return nullptr;
+    }
+    ComPtr<IStorage> target = destination;
+    bool ok = true;
+    if (!target) ok = FsFileMan::createMemStorage(&target);
+    if (ok) ok = SUCCEEDED(locked->CopyTo(0, nullptr, nullptr, target));
+    locked.Release();
+    if (directory->Unlock() != 0) ZEB_TRACE(rec, 4, "error calling Unlock");
+    if (CloseDir(directory) != 0) ZEB_TRACE(rec, 4, "error calling CloseDir");
+    return ok ? target.Detach() : nullptr;
+}
+
+IStream* FsSectMan::getCopyOfSect(const char* name, IStream* destination) {
+    CCoTraceRecord rec(kSource, "FsSectMan::getCopyOfSect");
+    FsSecCl* section = GetSect(name, 0);
+    if (!section) return nullptr;
+    ComPtr<IStream> source;
+    source.Attach(section->getIStreamPtr());
+    ComPtr<IStream> target = destination;
+    bool ok = source != nullptr;
+    if (ok && !target) {
+        target.Attach(FsSecClMem::createMemoryStream());
+        ok = target != nullptr;
+    }
+    if (ok) {
+        const LARGE_INTEGER zero{};
+        STATSTG st{};
+        ok = SUCCEEDED(source->Seek(zero, STREAM_SEEK_SET, nullptr)) &&
+             SUCCEEDED(source->Stat(&st, STATFLAG_NONAME));
+        if (st.pwcsName) CoTaskMemFree(st.pwcsName);
+        ULARGE_INTEGER none{};
+        ULARGE_INTEGER read{}, written{};
+        ok = ok && SUCCEEDED(target->SetSize(none)) && SUCCEEDED(target->SetSize(st.cbSize)) &&
+             SUCCEEDED(target->Seek(zero, STREAM_SEEK_SET, nullptr)) &&
+             SUCCEEDED(source->CopyTo(target, st.cbSize, &read, &written)) &&
+             read.QuadPart == written.QuadPart && read.QuadPart == st.cbSize.QuadPart &&
+             SUCCEEDED(target->Seek(zero, STREAM_SEEK_SET, nullptr));
+    }
+    source.Release();
+    if (section->isHandedOut() && section->unlockStream() != 0)
+        ZEB_TRACE(rec, 4, "error calling Unlock");
+    if (CloseSect(name) != 0) ZEB_TRACE(rec, 4, "error calling CloseSect");
+    return ok ? target.Detach() : nullptr;
+}

@@ -1,0 +1,433 @@
+// Section streams over memory streams: the byte encoding of every value,
+// the window, the sticky state, variants and the stream hand-out.
+#include "base/fs/FsSecCl.h"
+#include "base/fs/FsStream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+ComPtr<IStream> newStream() {
+    ComPtr<IStream> s;
+    EXPECT_EQ(FsStream::create(&s), S_OK);
+    return s;
+}
+
+std::string contents(IStream* s) {
+    STATSTG st{};
+    s->Stat(&st, STATFLAG_NONAME);
+    std::string bytes(size_t(st.cbSize.QuadPart), '\0');
+    LARGE_INTEGER zero{};
+    s->Seek(zero, STREAM_SEEK_SET, nullptr);
+    ULONG n = 0;
+    s->Read(bytes.data(), ULONG(bytes.size()), &n);
+    return bytes;
+}
+
+ComPtr<IStream> streamWith(const std::string& bytes) {
+    ComPtr<IStream> s = newStream();
+    s->Write(bytes.data(), ULONG(bytes.size()), nullptr);
+    return s;
+}
+
+TEST(FsSecClEncoding, HeaderIsThirtyOneBytesAndReadsBack) {
+    ComPtr<IStream> s = newStream();
+    {
+        FsSecCl sec(s);
+        sec << INT(5);
+        sec.writeText("\r\n");
+        sec << "ZEB.BASISES.version.1.0";
+        sec.writeText("\r\n");
+        EXPECT_EQ(sec.state(), 0u);
+    }
+    EXPECT_EQ(contents(s), "5\r\n23 ZEB.BASISES.version.1.0\r\n");
+    FsSecCl sec(s);
+    INT magic = 0;
+    String text;
+    sec >> magic >> text;
+    EXPECT_EQ(sec.state(), 0u);
+    EXPECT_EQ(magic, 5);
+    EXPECT_EQ(text.view(), "ZEB.BASISES.version.1.0");
+}
+
+TEST(FsSecClEncoding, NumbersFloatsAndStringsUseTheirTextForms) {
+    ComPtr<IStream> s = newStream();
+    {
+        FsSecCl sec(s);
+        sec << DWORD(4294967295u);
+        sec.put(' ');
+        sec.put(' ');
+        sec << INT(-2147483647 - 1);
+        sec.put(' ');
+        sec << SHORT(-5);
+        sec.put(' ');
+        sec << 0.1f;
+        sec.put(' ');
+        sec << 0.1;
+        sec.put(' ');
+        sec << std::u16string_view(u"\u00e4x");
+        sec.put(' ');
+        sec << makeGuid("132B44C0-7FF7-11D3-8544-0050046A30DE");
+    }
+    EXPECT_EQ(contents(s), std::string("4294967295  -2147483648 -5 0.1000000015 "
+                                       "0.100000000000000006 2 ") +
+                               std::string("\xe4\0x\0", 4) +
+                               " {132B44C0-7FF7-11D3-8544-0050046A30DE} ");
+    FsSecCl sec(s);
+    DWORD u = 0;
+    INT i = 0;
+    SHORT h = 0;
+    float f = 0;
+    double d = 0;
+    std::u16string w;
+    GUID g{};
+    sec >> u >> i >> h >> f >> d >> w >> g;
+    EXPECT_EQ(sec.state(), 0u);
+    EXPECT_EQ(u, 4294967295u);
+    EXPECT_EQ(i, -2147483647 - 1);
+    EXPECT_EQ(h, -5);
+    EXPECT_EQ(f, 0.1f);
+    EXPECT_EQ(d, 0.1);
+    EXPECT_EQ(w, u"\u00e4x");
+    EXPECT_EQ(g, makeGuid("132B44C0-7FF7-11D3-8544-0050046A30DE"));
+}
+
+TEST(FsSecClEncoding, GuidReadsFromNumericForm) {
+    ComPtr<IStream> s = streamWith("305419896 4660 22136 1 2 3 4 5 6 7 255 ");
+    FsSecCl sec(s);
+    GUID g{};
+    sec >> g;
+    EXPECT_EQ(sec.state(), 0u);
+    EXPECT_EQ(g, makeGuid("12345678-1234-5678-0102-0304050607FF"));
+}
+
+TEST(FsSecClEncoding, SixtyFourBitIntegersAreRefusedBothWays) {
+    ComPtr<IStream> s = newStream();
+    FsSecCl sec(s);
+    sec << LONGLONG(7);
+    EXPECT_EQ(sec.state(), 1u);
+    EXPECT_EQ(sec.size(), 0u);
+    sec.clear();
+    LONGLONG v = 3;
+    sec >> v;
+    EXPECT_EQ(sec.state(), 1u);
+    EXPECT_EQ(v, 3);
+}
+
+TEST(FsSecClEncoding, NonFiniteDoubleIsWrittenAndSetsSeven) {
+    ComPtr<IStream> s = newStream();
+    {
+        FsSecCl sec(s);
+        sec << double(INFINITY);
+        EXPECT_EQ(sec.state(), 7u);
+    }
+    EXPECT_EQ(contents(s), "inf");
+    FsSecCl sec(s);
+    double d = 1;
+    sec >> d;
+    EXPECT_EQ(sec.state(), 7u);
+    EXPECT_EQ(d, 1);
+}
+
+TEST(FsSecClWindow, NumberAndStringSplitAcrossTheWindowBoundaryReadCorrectly) {
+    ComPtr<IStream> s = newStream();
+    const std::string filler(FsSecCl::kWindowSize - 3, 'a');
+    const std::string big(40000, 'z');
+    {
+        FsSecCl sec(s);
+        sec.write(filler.data(), DWORD(filler.size()));
+        sec.put(' ');
+        sec << DWORD(123456);
+        sec.put(' ');
+        sec << big;
+        sec.put(' ');
+        sec << INT(-77);
+    }
+    FsSecCl sec(s);
+    sec.seek(LONG(filler.size()), 0);
+    DWORD n = 0;
+    std::string text;
+    INT last = 0;
+    sec >> n >> text >> last;
+    EXPECT_EQ(sec.state(), 0u);
+    EXPECT_EQ(n, 123456u);
+    EXPECT_EQ(text, big);
+    EXPECT_EQ(last, -77);
+}
+
+TEST(FsSecClWindow, StringLengthsAndGuidsSplitByTheWindowBoundaryReadWhole) {
+    ComPtr<IStream> s = newStream();
+    const std::string filler(FsSecCl::kWindowSize - 2, 'a');
+    {
+        FsSecCl sec(s);
+        sec.write(filler.data(), DWORD(filler.size()));
+        sec.put(' ');
+        sec << " PmExtension"; // "12  PmExtension": the length spans bytes 16383 and 16384
+        sec.put(' ');
+        sec << DWORD(7);
+        const std::string pad(2 * FsSecCl::kWindowSize - 20 - sec.position(), ' ');
+        sec.write(pad.data(), DWORD(pad.size()));
+        sec << makeGuid("132B44C0-7FF7-11D3-8544-0050046A30DE"); // 38 characters across
+    }
+    FsSecCl sec(s);
+    sec.seek(LONG(filler.size()), 0);
+    std::string text;
+    DWORD next = 0;
+    sec >> text >> next;
+    EXPECT_EQ(sec.state(), 0u);
+    EXPECT_EQ(text, " PmExtension");
+    EXPECT_EQ(next, 7u);
+    sec.seek(LONG(2 * FsSecCl::kWindowSize - 20), 0);
+    GUID g{};
+    sec >> g;
+    EXPECT_EQ(sec.state(), 0u);
+    EXPECT_EQ(g, makeGuid("132B44C0-7FF7-11D3-8544-0050046A30DE"));
+}
+
+TEST(FsSecClWindow, ReadingPastTheEndIsStickyAtTheSize) {
+    ComPtr<IStream> s = streamWith("12 ");
+    FsSecCl sec(s);
+    DWORD a = 0, b = 9, c = 9;
+    sec >> a >> b;
+    EXPECT_EQ(a, 12u);
+    EXPECT_EQ(sec.state(), 1u);
+    EXPECT_EQ(sec.errorPosition(), 3u);
+    sec.seek(0, 0);
+    sec >> c;
+    EXPECT_EQ(b, 9u);
+    EXPECT_EQ(c, 9u);
+    sec.clear();
+    sec >> c;
+    EXPECT_EQ(c, 12u);
+}
+
+TEST(FsSecClWindow, SeekOutsideTheSectionKeepsThePosition) {
+    ComPtr<IStream> s = streamWith("0123456789");
+    FsSecCl sec(s);
+    EXPECT_EQ(sec.seek(4, 0), 4u);
+    EXPECT_EQ(sec.seek(20, 1), 4u);
+    EXPECT_EQ(sec.seek(-5, 0), 4u);
+    EXPECT_EQ(sec.seek(-1, 2), 9u);
+    EXPECT_EQ(sec.get(), '9');
+}
+
+TEST(FsSecClErrors, BadInputSetsItsCodeAndPosition) {
+    struct Case {
+        const char* text;
+        int kind;
+        DWORD state;
+        DWORD position;
+    };
+    const Case cases[] = {
+        {"12x ", 0, 5, 2},
+        {"abc", 0, 5, 0},
+        {"4294967296 ", 0, 5, 10},
+        {"-1 ", 1, 0, 0},
+        {"2147483648 ", 1, 4, 10},
+        {"65536 ", 2, 11, 6},
+        {"-32769 ", 3, 10, 7},
+        {"256 ", 4, 12, 4},
+        {"1e39 ", 5, 6, 4},
+        {"1.5q ", 6, 7, 4},
+        {"{132B44C0-7FF7-11D3-8544-0050046A30DX} ", 7, 9, 38},
+        {"10 abc", 8, 17, 3},
+        {"3 a\0", 9, 17, 2},
+    };
+    for (const Case& c : cases) {
+        ComPtr<IStream> s = streamWith(std::string(c.text, std::strlen(c.text) + (c.kind == 9)));
+        FsSecCl sec(s);
+        DWORD u = 0;
+        INT i = 0;
+        USHORT us = 0;
+        SHORT ss = 0;
+        BYTE b = 0;
+        float f = 0;
+        double d = 0;
+        GUID g{};
+        std::string str;
+        std::u16string w;
+        switch (c.kind) {
+        case 0:
+            sec >> u;
+            break;
+        case 1:
+            sec >> i;
+            break;
+        case 2:
+            sec >> us;
+            break;
+        case 3:
+            sec >> ss;
+            break;
+        case 4:
+            sec >> b;
+            break;
+        case 5:
+            sec >> f;
+            break;
+        case 6:
+            sec >> d;
+            break;
+        case 7:
+            sec >> g;
+            break;
+        case 8:
+            sec >> str;
+            break;
+        case 9:
+            sec >> w;
+            break;
+        }
+        EXPECT_EQ(sec.state(), c.state) << c.text;
+        EXPECT_EQ(sec.errorPosition(), c.position) << c.text;
+    }
+}
+
+TEST(FsSecClErrors, WritingWithoutWriteAccessSetsFourteenAndWritesNothing) {
+    ComPtr<IStream> s = streamWith("old");
+    FsSecCl sec;
+    ASSERT_EQ(sec.attach(s, 0), 0u);
+    sec << DWORD(5);
+    EXPECT_EQ(sec.state(), 14u);
+    EXPECT_EQ(sec.errorPosition(), 0u);
+    EXPECT_EQ(sec.attach(s, 1), 3u);
+    EXPECT_EQ(contents(s), "old");
+}
+
+TEST(FsSecClErrors, UnattachedSectionFailsWithoutStream) {
+    FsSecCl sec;
+    DWORD v = 0;
+    sec >> v;
+    EXPECT_EQ(sec.state(), 18u);
+    sec.clear();
+    EXPECT_EQ(sec.setSize(4), 9u);
+    EXPECT_EQ(sec.attach(nullptr, 1), 1u);
+}
+
+TEST(FsSecClVariant, EmptyAndScalarsRoundTripAndCurrencyIsRefused) {
+    ComPtr<IStream> s = newStream();
+    {
+        FsSecCl sec(s);
+        zeb::Variant empty, i4(INT(-3)), text(u"Motor"), real(2.5), b(true);
+        sec << empty << i4 << text << real << b;
+        EXPECT_EQ(sec.state(), 0u);
+    }
+    EXPECT_EQ(contents(s).substr(0, 7), "0 3 -3 ");
+    FsSecCl sec(s);
+    zeb::Variant v[5];
+    for (auto& x : v)
+        sec >> x;
+    EXPECT_EQ(sec.state(), 0u);
+    EXPECT_EQ(v[0].vt, VT_EMPTY);
+    EXPECT_EQ(v[1].vt, VT_I4);
+    EXPECT_EQ(v[1].lVal, -3);
+    EXPECT_EQ(std::u16string_view(v[2].bstrVal), u"Motor");
+    EXPECT_EQ(v[3].dblVal, 2.5);
+    EXPECT_EQ(v[4].vt, VT_BOOL);
+    EXPECT_EQ(v[4].boolVal, VARIANT_TRUE);
+
+    ComPtr<IStream> s2 = newStream();
+    FsSecCl sec2(s2);
+    VARIANT cy;
+    VariantInit(&cy);
+    cy.vt = VT_CY;
+    cy.cyVal.int64 = 5;
+    sec2 << cy;
+    EXPECT_EQ(sec2.state(), 1u);
+}
+
+TEST(FsSecClVariant, ArraysKeepBoundsShapeAndElements) {
+    ComPtr<IStream> s = newStream();
+    {
+        FsSecCl sec(s);
+        SAFEARRAY* vec = SafeArrayCreateVector(VT_I4, 0, 3);
+        for (LONG k = 0; k < 3; ++k) {
+            LONG value = (k + 1) * 10;
+            SafeArrayPutElement(vec, &k, &value);
+        }
+        zeb::Variant a(vec);
+        SafeArrayDestroy(vec);
+        sec << a;
+        SAFEARRAYBOUND b[2] = {{2, 1}, {3, -1}}; // a(1..2, -1..1)
+        SAFEARRAY* m = SafeArrayCreate(VT_BSTR, 2, b);
+        LONG at[2] = {2, 0};
+        zeb::Bstr x(u"x");
+        SafeArrayPutElement(m, at, x.m_str);
+        zeb::Variant ma(m);
+        SafeArrayDestroy(m);
+        sec << ma;
+        EXPECT_EQ(sec.state(), 0u);
+    }
+    EXPECT_EQ(contents(s).substr(0, 30), "8195 1 3 0 3 4 10 20 30 8200 2");
+    FsSecCl sec(s);
+    zeb::Variant a, m;
+    sec >> a >> m;
+    ASSERT_EQ(sec.state(), 0u);
+    ASSERT_EQ(a.vt, VT_ARRAY | VT_I4);
+    LONG k = 2, value = 0;
+    SafeArrayGetElement(a.parray, &k, &value);
+    EXPECT_EQ(value, 30);
+    ASSERT_EQ(m.vt, VT_ARRAY | VT_BSTR);
+    LONG lower = 0;
+    SafeArrayGetLBound(m.parray, 2, &lower);
+    EXPECT_EQ(lower, -1);
+    LONG at[2] = {2, 0};
+    BSTR got = nullptr;
+    SafeArrayGetElement(m.parray, at, &got);
+    EXPECT_EQ(std::u16string_view(got), u"x");
+    SysFreeString(got);
+}
+
+TEST(FsSecClVariant, ImpossibleArraySizesAreRefusedWithoutAllocating) {
+    ComPtr<IStream> s = streamWith("8195 1 3 0 4000000000 4 1 2 ");
+    FsSecCl sec(s);
+    zeb::Variant v;
+    sec >> v;
+    EXPECT_EQ(sec.state(), 17u);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+
+    std::string nested;
+    for (int i = 0; i < 100; ++i)
+        nested += "8204 1 12 0 1 24 ";
+    ComPtr<IStream> s2 = streamWith(nested);
+    FsSecCl sec2(s2);
+    zeb::Variant deep;
+    sec2 >> deep;
+    EXPECT_EQ(sec2.state(), 18u);
+}
+
+TEST(FsSecClVariant, UnknownElementTypeReadsAsEmptyAndStaysInStep) {
+    ComPtr<IStream> s = streamWith("8264 1 72 0 1 16 {132B44C0-7FF7-11D3-8544-0050046A30DE}  9 ");
+    FsSecCl sec(s);
+    zeb::Variant v;
+    DWORD next = 0;
+    sec >> v >> next;
+    EXPECT_EQ(sec.state(), 0u);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+    EXPECT_EQ(next, 9u);
+}
+
+TEST(FsSecClHandOut, OperationsFailWhileHandedOutAndChangesAreSeenAfter) {
+    ComPtr<IStream> s = streamWith("1 ");
+    FsSecCl sec(s);
+    IStream* out = sec.getIStreamPtr();
+    ASSERT_NE(out, nullptr);
+    DWORD v = 0;
+    sec >> v;
+    EXPECT_EQ(sec.state(), 13u);
+    EXPECT_EQ(sec.getIStreamPtr(), nullptr);
+    out->SetSize(ULARGE_INTEGER{});
+    out->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
+    out->Write("42 ", 3, nullptr);
+    out->Release();
+    EXPECT_EQ(sec.unlockStream(), 0u);
+    EXPECT_EQ(sec.unlockStream(), 1u);
+    sec >> v;
+    EXPECT_EQ(sec.state(), 0u);
+    EXPECT_EQ(v, 42u);
+}
+
+} // namespace
