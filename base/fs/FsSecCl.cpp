@@ -515,7 +515,10 @@ DWORD FsSecCl::readToken(char* buf, DWORD cap) {
     return n;
 }
 
-bool FsSecCl::readUnsigned(uint32_t& out) {
+// Reads one decimal integer with `parse`, failing with `badCode`. The hot
+// case parses in place inside the window; a number that may continue past
+// the window's end is gathered as a token first.
+template <class T, class Parse> bool FsSecCl::readInteger(T& out, Parse parse, DWORD badCode) {
     skipSeparators();
     if (m_dwState != 0) return false;
     if (!more()) {
@@ -524,16 +527,16 @@ bool FsSecCl::readUnsigned(uint32_t& out) {
     }
     const char* p = m_buffer + m_dwWinPos;
     const char* end = m_buffer + m_dwWinFill;
-    uint32_t v = 0;
-    ParsedNumber r = parseUnsigned(p, end, v);
+    T v = 0;
+    ParsedNumber r = parse(p, end, v);
     if (r.end < end) { // the text ends inside the window: parsed in place
         if (!r.ok) {
-            setErrorAt(kBadUnsigned, m_dwWinStart + DWORD(r.end - m_buffer));
+            setErrorAt(badCode, m_dwWinStart + DWORD(r.end - m_buffer));
             return false;
         }
         m_dwWinPos = DWORD(r.end - m_buffer);
         if (!isSeparator(static_cast<unsigned char>(*r.end))) {
-            setError(kBadUnsigned);
+            setError(badCode);
             return false;
         }
         ++m_dwWinPos;
@@ -543,9 +546,9 @@ bool FsSecCl::readUnsigned(uint32_t& out) {
     char token[100];
     const DWORD n = readToken(token, sizeof token);
     if (m_dwState != 0) return false;
-    r = parseUnsigned(token, token + n, v);
+    r = parse(token, token + n, v);
     if (!r.ok || r.end != token + n) {
-        setError(kBadUnsigned);
+        setError(badCode);
         return false;
     }
     // As in place: the one separator that ends the number is taken with it,
@@ -555,44 +558,17 @@ bool FsSecCl::readUnsigned(uint32_t& out) {
     return true;
 }
 
+bool FsSecCl::readUnsigned(uint32_t& out) {
+    // A lambda rather than the function's address, so the parser is inlined.
+    return readInteger(
+        out, [](const char* p, const char* e, uint32_t& v) { return parseUnsigned(p, e, v); },
+        kBadUnsigned);
+}
+
 bool FsSecCl::readSigned(int32_t& out) {
-    skipSeparators();
-    if (m_dwState != 0) return false;
-    if (!more()) {
-        if (m_dwState == 0) setError(kEndOfData);
-        return false;
-    }
-    const char* p = m_buffer + m_dwWinPos;
-    const char* end = m_buffer + m_dwWinFill;
-    int32_t v = 0;
-    ParsedNumber r = parseSigned(p, end, v);
-    if (r.end < end) {
-        if (!r.ok) {
-            setErrorAt(kBadSigned, m_dwWinStart + DWORD(r.end - m_buffer));
-            return false;
-        }
-        m_dwWinPos = DWORD(r.end - m_buffer);
-        if (!isSeparator(static_cast<unsigned char>(*r.end))) {
-            setError(kBadSigned);
-            return false;
-        }
-        ++m_dwWinPos;
-        out = v;
-        return true;
-    }
-    char token[100];
-    const DWORD n = readToken(token, sizeof token);
-    if (m_dwState != 0) return false;
-    r = parseSigned(token, token + n, v);
-    if (!r.ok || r.end != token + n) {
-        setError(kBadSigned);
-        return false;
-    }
-    // As in place: the one separator that ends the number is taken with it,
-    // so that a string's bytes start right behind its length.
-    if (more() && isSeparator(static_cast<unsigned char>(m_buffer[m_dwWinPos]))) ++m_dwWinPos;
-    out = v;
-    return true;
+    return readInteger(
+        out, [](const char* p, const char* e, int32_t& v) { return parseSigned(p, e, v); },
+        kBadSigned);
 }
 
 bool FsSecCl::readDouble(double& out) {

@@ -191,6 +191,7 @@ private:
     // Reads a token into buf (capacity cap including the terminating zero);
     // returns its length. State 1 when no token character is left.
     DWORD readToken(char* buf, DWORD cap);
+    template <class T, class Parse> bool readInteger(T& out, Parse parse, DWORD badCode);
     bool readUnsigned(uint32_t& out);
     bool readSigned(int32_t& out);
     bool readDouble(double& out);
