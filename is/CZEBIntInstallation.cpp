@@ -59,13 +59,6 @@ std::u16string fromBstr(BSTR text) {
 
 } // namespace
 
-// The body of every interface operation runs inside the catch-all.
-#define ZEB_INST_OPERATION(op)                                                                     \
-    CCoTraceRecord rec(kFile, "CZEBIntInstallation::" op);                                         \
-    return guardedMethod(rec, [&]() -> HRESULT
-
-#define ZEB_INST_END );
-
 CZEBIntInstallation::CZEBIntInstallation() {
     m_typeCont.initTypeCont();
 }
@@ -165,613 +158,664 @@ HRESULT CZEBIntInstallation::nameMap(const std::map<GUID, String>& names, DWORD*
 
 // ---- IMC_Installation
 
-HRESULT CZEBIntInstallation::addTypeByClass(GUID clsidType, LONG typeClass, DWORD* pRet){
-    ZEB_INST_OPERATION("addTypeByClass"){if (!pRet) return nullArg(rec);
-*pRet = 0;
-if (!inSet(typeClass, {0, 1, 2, 3, 4, 5, 7})) {
-    *pRet = PRET_BAD_CLASS;
-    return S_OK;
-}
-GUID typeId = GUID_NOTYPE;
-DWORD r = m_typeCont.addType(typeClass, clsidType, typeId);
-*pRet = translateRet(r);
-if (r != IS_OK) return S_OK;
-return addXMLNode(typeId, m_typeCont.getTypeNameByIDAndClass(typeClass, typeId), typeClass, pRet);
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::addTypeByClass(GUID clsidType, LONG typeClass, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::addTypeByClass");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = 0;
+        if (!inSet(typeClass, {0, 1, 2, 3, 4, 5, 7})) {
+            *pRet = PRET_BAD_CLASS;
+            return S_OK;
+        }
+        GUID typeId = GUID_NOTYPE;
+        DWORD r = m_typeCont.addType(typeClass, clsidType, typeId);
+        *pRet = translateRet(r);
+        if (r != IS_OK) return S_OK;
+        return addXMLNode(typeId, m_typeCont.getTypeNameByIDAndClass(typeClass, typeId), typeClass,
+                          pRet);
+    });
 }
 
 HRESULT CZEBIntInstallation::addTypeByClass(GUID clsidType, LONG typeClass, GUID typeId,
-                                            LPCSTR name, DWORD* pRet){
-    ZEB_INST_OPERATION("addTypeByClass"){if (!name || !pRet) return nullArg(rec);
-*pRet = 0;
-if (!inSet(typeClass, {0, 1, 2, 4, 7, 8})) {
-    *pRet = PRET_BAD_CLASS;
-    return S_OK;
-}
-String typeName(name);
-DWORD r = m_typeCont.addGenericTypeByClass(typeClass, clsidType, typeId, typeName);
-*pRet = translateRet(r);
-if (r != IS_OK) return S_OK;
-return addXMLNode(typeId, typeName, typeClass, pRet);
-}
-ZEB_INST_END
-}
-
-HRESULT CZEBIntInstallation::removeType(GUID typeId, DWORD* pRet){
-    ZEB_INST_OPERATION("removeType"){if (!pRet) return nullArg(rec);
-*pRet = 0;
-if (m_typeCont.getTypeClass(typeId) == TC_Program) {
-    ZEB_TRACE(rec, 4, "cant remove program type (internal type)");
-    *pRet = PRET_PROGRAM_TYPE;
-    return S_OK;
-}
-removeXMLNode(typeId, rec);
-*pRet = translateRet(m_typeCont.removeType(typeId));
-return S_OK;
-}
-ZEB_INST_END
+                                            LPCSTR name, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::addTypeByClass");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!name || !pRet) return nullArg(rec);
+        *pRet = 0;
+        if (!inSet(typeClass, {0, 1, 2, 4, 7, 8})) {
+            *pRet = PRET_BAD_CLASS;
+            return S_OK;
+        }
+        String typeName(name);
+        DWORD r = m_typeCont.addGenericTypeByClass(typeClass, clsidType, typeId, typeName);
+        *pRet = translateRet(r);
+        if (r != IS_OK) return S_OK;
+        return addXMLNode(typeId, typeName, typeClass, pRet);
+    });
 }
 
-HRESULT CZEBIntInstallation::removeTypeByClass(GUID typeId, LONG typeClass, DWORD* pRet){
-    ZEB_INST_OPERATION("removeTypeByClass"){if (!pRet) return nullArg(rec);
-*pRet = 0;
-if (!inSet(typeClass, {0, 1, 2, 3, 4, 5, 7, 8})) {
-    *pRet = PRET_BAD_CLASS;
-    return S_OK;
-}
-removeXMLNode(typeId, rec);
-*pRet = translateRet(m_typeCont.removeType(typeClass, typeId));
-return S_OK;
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::removeType(GUID typeId, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeType");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = 0;
+        if (m_typeCont.getTypeClass(typeId) == TC_Program) {
+            ZEB_TRACE(rec, 4, "cant remove program type (internal type)");
+            *pRet = PRET_PROGRAM_TYPE;
+            return S_OK;
+        }
+        removeXMLNode(typeId, rec);
+        *pRet = translateRet(m_typeCont.removeType(typeId));
+        return S_OK;
+    });
 }
 
-HRESULT CZEBIntInstallation::saveChanges(DWORD* pRet){
-    ZEB_INST_OPERATION("saveChanges"){if (!pRet) return nullArg(rec);
-*pRet = PRET_FAILURE;
-bool saved = m_store && m_store->save(false);
-*pRet = saved ? DWORD(0) : DWORD(PRET_SAVE_FAILED);
-return S_OK;
+HRESULT CZEBIntInstallation::removeTypeByClass(GUID typeId, LONG typeClass, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeTypeByClass");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = 0;
+        if (!inSet(typeClass, {0, 1, 2, 3, 4, 5, 7, 8})) {
+            *pRet = PRET_BAD_CLASS;
+            return S_OK;
+        }
+        removeXMLNode(typeId, rec);
+        *pRet = translateRet(m_typeCont.removeType(typeClass, typeId));
+        return S_OK;
+    });
 }
-ZEB_INST_END
+
+HRESULT CZEBIntInstallation::saveChanges(DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::saveChanges");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = PRET_FAILURE;
+        bool saved = m_store && m_store->save(false);
+        *pRet = saved ? DWORD(0) : DWORD(PRET_SAVE_FAILED);
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::addTool(GUID toolTypeId, LPCOLESTR toolName, GUID toolClsid,
-                                     DWORD value, DWORD* pRet){
-    ZEB_INST_OPERATION("addTool"){if (!pRet) return nullArg(rec);
-*pRet = 0;
-std::u16string name = toolName ? std::u16string(toolName) : std::u16string();
-*pRet = translateRet(m_tools ? m_tools->addTool(toolTypeId, name, toolClsid, value) : IS_INTERNAL);
-return S_OK;
-}
-ZEB_INST_END
+                                     DWORD value, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::addTool");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = 0;
+        std::u16string name = toolName ? std::u16string(toolName) : std::u16string();
+        *pRet = translateRet(m_tools ? m_tools->addTool(toolTypeId, name, toolClsid, value)
+                                     : IS_INTERNAL);
+        return S_OK;
+    });
 }
 
-HRESULT CZEBIntInstallation::removeToolByToolTypeID(GUID toolTypeId, DWORD* pRet){
-    ZEB_INST_OPERATION("removeToolByToolTypeID"){if (!pRet) return nullArg(rec);
-*pRet = translateRet(m_tools ? m_tools->removeTool(toolTypeId) : IS_INTERNAL);
-return S_OK;
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::removeToolByToolTypeID(GUID toolTypeId, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeToolByToolTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = translateRet(m_tools ? m_tools->removeTool(toolTypeId) : IS_INTERNAL);
+        return S_OK;
+    });
 }
 
 // ---- IMC_InstallationDetails
 
-HRESULT CZEBIntInstallation::addSnapInByTypeID(GUID typeId, GUID snapIn, DWORD* pRet){
-    ZEB_INST_OPERATION("addSnapInByTypeID"){if (!pRet) return nullArg(rec);
-*pRet = translateRet(m_typeCont.addSnapIn(typeId, snapIn));
-return S_OK;
-}
-ZEB_INST_END
-}
-
-HRESULT CZEBIntInstallation::removeSnapInByTypeID(GUID typeId, GUID snapIn, DWORD* pRet){
-    ZEB_INST_OPERATION("removeSnapInByTypeID"){if (!pRet) return nullArg(rec);
-*pRet = translateRet(m_typeCont.removeSnapIn(typeId, snapIn));
-return S_OK;
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::addSnapInByTypeID(GUID typeId, GUID snapIn, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::addSnapInByTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = translateRet(m_typeCont.addSnapIn(typeId, snapIn));
+        return S_OK;
+    });
 }
 
-HRESULT CZEBIntInstallation::setDefaultSnapInByTypeID(GUID typeId, GUID snapIn, DWORD* pRet){
-    ZEB_INST_OPERATION("setDefaultSnapInByTypeID"){if (!pRet) return nullArg(rec);
-*pRet = translateRet(m_typeCont.setDefaultSnapIn(typeId, snapIn));
-return S_OK;
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::removeSnapInByTypeID(GUID typeId, GUID snapIn, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeSnapInByTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = translateRet(m_typeCont.removeSnapIn(typeId, snapIn));
+        return S_OK;
+    });
 }
 
-HRESULT CZEBIntInstallation::getDefaultSnapInByTypeID(GUID typeId, GUID* pSnapIn, DWORD* pRet){
-    ZEB_INST_OPERATION("getDefaultSnapInByTypeID"){if (!pSnapIn || !pRet) return nullArg(rec);
-*pSnapIn = GUID_NOTYPE;
-CLSID snapIn = GUID_NOTYPE;
-DWORD r = m_typeCont.getDefaultSnapIn(typeId, snapIn);
-*pRet = translateRet(r);
-if (r == IS_OK) *pSnapIn = snapIn;
-return S_OK;
+HRESULT CZEBIntInstallation::setDefaultSnapInByTypeID(GUID typeId, GUID snapIn, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::setDefaultSnapInByTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = translateRet(m_typeCont.setDefaultSnapIn(typeId, snapIn));
+        return S_OK;
+    });
 }
-ZEB_INST_END
+
+HRESULT CZEBIntInstallation::getDefaultSnapInByTypeID(GUID typeId, GUID* pSnapIn, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getDefaultSnapInByTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pSnapIn || !pRet) return nullArg(rec);
+        *pSnapIn = GUID_NOTYPE;
+        CLSID snapIn = GUID_NOTYPE;
+        DWORD r = m_typeCont.getDefaultSnapIn(typeId, snapIn);
+        *pRet = translateRet(r);
+        if (r == IS_OK) *pSnapIn = snapIn;
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::getSnapInListByTypeID(GUID typeId, DWORD* pCount, GUID** ppSnapIns,
-                                                   DWORD* pRet){
-    ZEB_INST_OPERATION("getSnapInListByTypeID"){
+                                                   DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getSnapInListByTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
         if (!pCount || !ppSnapIns || !pRet) return nullArg(rec);
-*pCount = 0;
-*ppSnapIns = nullptr;
-std::vector<CLSID> list;
-*pRet = translateRet(m_typeCont.getSnapInList(typeId, list));
-return copyIds(list, pCount, ppSnapIns, rec);
-}
-ZEB_INST_END
+        *pCount = 0;
+        *ppSnapIns = nullptr;
+        std::vector<CLSID> list;
+        *pRet = translateRet(m_typeCont.getSnapInList(typeId, list));
+        return copyIds(list, pCount, ppSnapIns, rec);
+    });
 }
 
 HRESULT CZEBIntInstallation::addExtensionTypeByTypeID(GUID typeId, LPCSTR extName, GUID extClsid,
-                                                      DWORD* pRet){
-    ZEB_INST_OPERATION("addExtensionTypeByTypeID"){if (!extName || !pRet) return nullArg(rec);
-*pRet = translateRet(m_typeCont.addExtType(typeId, String(extName), extClsid));
-return S_OK;
-}
-ZEB_INST_END
+                                                      DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::addExtensionTypeByTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!extName || !pRet) return nullArg(rec);
+        *pRet = translateRet(m_typeCont.addExtType(typeId, String(extName), extClsid));
+        return S_OK;
+    });
 }
 
-HRESULT CZEBIntInstallation::removeExtensionTypeByTypeID(GUID typeId, GUID extTypeId, DWORD* pRet){
-    ZEB_INST_OPERATION("removeExtensionTypeByTypeID"){if (!pRet) return nullArg(rec);
-*pRet = translateRet(m_typeCont.delExtType(typeId, extTypeId));
-return S_OK;
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::removeExtensionTypeByTypeID(GUID typeId, GUID extTypeId, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeExtensionTypeByTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = translateRet(m_typeCont.delExtType(typeId, extTypeId));
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::getExtensionTypeIDListByTypeID(GUID typeId, DWORD* pCount,
-                                                            GUID** ppExtIds, DWORD* pRet){
-    ZEB_INST_OPERATION("getExtensionTypeIDListByTypeID"){
+                                                            GUID** ppExtIds, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getExtensionTypeIDListByTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
         if (!pCount || !ppExtIds || !pRet) return nullArg(rec);
-*pCount = 0;
-*ppExtIds = nullptr;
-std::vector<GUID> list;
-*pRet = translateRet(m_typeCont.getExtTypeList(typeId, list));
-return copyIds(list, pCount, ppExtIds, rec);
-}
-ZEB_INST_END
+        *pCount = 0;
+        *ppExtIds = nullptr;
+        std::vector<GUID> list;
+        *pRet = translateRet(m_typeCont.getExtTypeList(typeId, list));
+        return copyIds(list, pCount, ppExtIds, rec);
+    });
 }
 
 HRESULT CZEBIntInstallation::getExtensionTypeByTypeID(GUID typeId, GUID extTypeId, IUnknown** ppExt,
-                                                      DWORD* pRet){
-    ZEB_INST_OPERATION("getExtensionTypeByTypeID"){if (!ppExt || !pRet) return nullArg(rec);
-*ppExt = nullptr;
-*pRet = translateRet(m_typeCont.getExtType(typeId, extTypeId, ppExt));
-return S_OK;
-}
-ZEB_INST_END
+                                                      DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getExtensionTypeByTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!ppExt || !pRet) return nullArg(rec);
+        *ppExt = nullptr;
+        *pRet = translateRet(m_typeCont.getExtType(typeId, extTypeId, ppExt));
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::getExtensionTypeNameByTypeID(GUID typeId, GUID extTypeId,
-                                                          char** ppName, DWORD* pRet){
-    ZEB_INST_OPERATION("getExtensionTypeNameByTypeID"){if (!ppName || !pRet) return nullArg(rec);
-*ppName = nullptr;
-String name;
-*pRet = translateRet(m_typeCont.getExtTypeName(typeId, extTypeId, name));
-char* copy = taskCopy(name); // also the empty name of a failed lookup
-if (!copy) return outOfMemory(rec);
-*ppName = copy;
-return S_OK;
-}
-ZEB_INST_END
+                                                          char** ppName, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getExtensionTypeNameByTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!ppName || !pRet) return nullArg(rec);
+        *ppName = nullptr;
+        String name;
+        *pRet = translateRet(m_typeCont.getExtTypeName(typeId, extTypeId, name));
+        char* copy = taskCopy(name); // also the empty name of a failed lookup
+        if (!copy) return outOfMemory(rec);
+        *ppName = copy;
+        return S_OK;
+    });
 }
 
-HRESULT CZEBIntInstallation::isExtensionType(GUID typeId, GUID extTypeId, BOOL* pIsExt){
-    ZEB_INST_OPERATION("isExtensionType"){if (!pIsExt) return nullArg(rec);
-*pIsExt = m_typeCont.isExtType(typeId, extTypeId) ? TRUE : FALSE;
-return S_OK;
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::isExtensionType(GUID typeId, GUID extTypeId, BOOL* pIsExt) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::isExtensionType");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pIsExt) return nullArg(rec);
+        *pIsExt = m_typeCont.isExtType(typeId, extTypeId) ? TRUE : FALSE;
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::setAttributeByTypeID(GUID clsidType, BSTR bstrAttrKey,
-                                                  BSTR bstrAttrValue, DWORD* pRet){
-    ZEB_INST_OPERATION("setAttributeByTypeID"){if (!pRet) return nullArg(rec);
-*pRet = translateRet(
-    m_typeCont.setOrAddAttr(clsidType, fromBstr(bstrAttrKey), fromBstr(bstrAttrValue)));
-return S_OK;
-}
-ZEB_INST_END
+                                                  BSTR bstrAttrValue, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::setAttributeByTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = translateRet(
+            m_typeCont.setOrAddAttr(clsidType, fromBstr(bstrAttrKey), fromBstr(bstrAttrValue)));
+        return S_OK;
+    });
 }
 
-HRESULT CZEBIntInstallation::removeAttributeByTypeID(GUID typeId, BSTR bstrAttrKey, DWORD* pRet){
-    ZEB_INST_OPERATION("removeAttributeByTypeID"){if (!pRet) return nullArg(rec);
-*pRet = translateRet(m_typeCont.delAttr(typeId, fromBstr(bstrAttrKey)));
-return S_OK;
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::removeAttributeByTypeID(GUID typeId, BSTR bstrAttrKey, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeAttributeByTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = translateRet(m_typeCont.delAttr(typeId, fromBstr(bstrAttrKey)));
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::getAttributeByTypeID(GUID typeId, BSTR bstrAttrKey, BSTR* pbstrValue,
-                                                  DWORD* pRet){
-    ZEB_INST_OPERATION("getAttributeByTypeID"){if (!pbstrValue || !pRet) return nullArg(rec);
-*pbstrValue = nullptr;
-*pRet = translateRet(m_typeCont.getAttr(typeId, fromBstr(bstrAttrKey), pbstrValue));
-return S_OK;
-}
-ZEB_INST_END
+                                                  DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getAttributeByTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pbstrValue || !pRet) return nullArg(rec);
+        *pbstrValue = nullptr;
+        *pRet = translateRet(m_typeCont.getAttr(typeId, fromBstr(bstrAttrKey), pbstrValue));
+        return S_OK;
+    });
 }
 
 // ---- IMC_InternalInstallation
 
 HRESULT CZEBIntInstallation::getTypeStorage(GUID typeId, DWORD access, IStorage** ppStorage,
-                                            DWORD* pRet){
-    ZEB_INST_OPERATION("getTypeStorage"){if (!ppStorage || !pRet) return nullArg(rec);
-*ppStorage = nullptr;
-*pRet = 0;
-if (!accessGranted(access, {ACCESS_TYPE_STORAGE}, pRet, rec)) return S_OK;
-if (!m_typeCont.isType(typeId)) {
-    ZEB_TRACE(rec, 4, "invalid type id");
-    *pRet = PRET_INVALID_ID;
-    return S_OK;
-}
-if (!m_store || !m_store->isFileOpen()) {
-    ZEB_TRACE(rec, 4, "installation file not open");
-    return S_OK;
-}
-*pRet = m_store->copyTypeStorage(typeId, ppStorage);
-return S_OK;
-}
-ZEB_INST_END
+                                            DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeStorage");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!ppStorage || !pRet) return nullArg(rec);
+        *ppStorage = nullptr;
+        *pRet = 0;
+        if (!accessGranted(access, {ACCESS_TYPE_STORAGE}, pRet, rec)) return S_OK;
+        if (!m_typeCont.isType(typeId)) {
+            ZEB_TRACE(rec, 4, "invalid type id");
+            *pRet = PRET_INVALID_ID;
+            return S_OK;
+        }
+        if (!m_store || !m_store->isFileOpen()) {
+            ZEB_TRACE(rec, 4, "installation file not open");
+            return S_OK;
+        }
+        *pRet = m_store->copyTypeStorage(typeId, ppStorage);
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::setTypeStorage(GUID typeId, DWORD access, IStorage* pSource,
-                                            DWORD* pRet){
-    ZEB_INST_OPERATION("setTypeStorage"){if (!pSource || !pRet) return nullArg(rec);
-*pRet = 0;
-if (!accessGranted(access, {ACCESS_TYPE_STORAGE}, pRet, rec)) return S_OK;
-if (!m_typeCont.isType(typeId)) {
-    ZEB_TRACE(rec, 4, "invalid type id");
-    *pRet = PRET_INVALID_ID;
-    return S_OK;
-}
-if (!m_store || !m_store->isFileOpen()) {
-    ZEB_TRACE(rec, 4, "installation file not open");
-    return S_OK;
-}
-*pRet = m_store->replaceTypeStorage(typeId, pSource);
-return S_OK;
-}
-ZEB_INST_END
+                                            DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::setTypeStorage");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pSource || !pRet) return nullArg(rec);
+        *pRet = 0;
+        if (!accessGranted(access, {ACCESS_TYPE_STORAGE}, pRet, rec)) return S_OK;
+        if (!m_typeCont.isType(typeId)) {
+            ZEB_TRACE(rec, 4, "invalid type id");
+            *pRet = PRET_INVALID_ID;
+            return S_OK;
+        }
+        if (!m_store || !m_store->isFileOpen()) {
+            ZEB_TRACE(rec, 4, "installation file not open");
+            return S_OK;
+        }
+        *pRet = m_store->replaceTypeStorage(typeId, pSource);
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::createNativeTypeObject(GUID typeId, DWORD access, IUnknown** ppObject,
-                                                    DWORD* pRet){
-    ZEB_INST_OPERATION("createNativeTypeObject"){if (!ppObject || !pRet) return nullArg(rec);
-*ppObject = nullptr;
-*pRet = 0;
-if (!accessGranted(access, {ACCESS_NATIVE_OBJECT}, pRet, rec)) return S_OK;
-*pRet = translateRet(m_typeCont.createNativeTypeObject(typeId, ppObject));
-return S_OK;
-}
-ZEB_INST_END
+                                                    DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::createNativeTypeObject");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!ppObject || !pRet) return nullArg(rec);
+        *ppObject = nullptr;
+        *pRet = 0;
+        if (!accessGranted(access, {ACCESS_NATIVE_OBJECT}, pRet, rec)) return S_OK;
+        *pRet = translateRet(m_typeCont.createNativeTypeObject(typeId, ppObject));
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::removeTypeObjectFromCache(GUID typeId, DWORD access, IUnknown* pObject,
-                                                       DWORD* pRet){
-    ZEB_INST_OPERATION("removeTypeObjectFromCache"){if (!pRet) return nullArg(rec);
-*pRet = 0;
-if (!accessGranted(access, {ACCESS_TYPE_STORAGE}, pRet, rec)) return S_OK;
-if (!m_typeCont.isType(typeId)) {
-    ZEB_TRACE(rec, 4, "invalid type id");
-    *pRet = PRET_INVALID_ID;
-    return S_OK;
-}
-if (!m_typeCont.removeFromCache(typeId, pObject)) {
-    ZEB_TRACE(rec, 4, "error removing type object from cache");
-    *pRet = PRET_NOT_REMOVED;
-}
-return S_OK;
-}
-ZEB_INST_END
+                                                       DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeTypeObjectFromCache");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = 0;
+        if (!accessGranted(access, {ACCESS_TYPE_STORAGE}, pRet, rec)) return S_OK;
+        if (!m_typeCont.isType(typeId)) {
+            ZEB_TRACE(rec, 4, "invalid type id");
+            *pRet = PRET_INVALID_ID;
+            return S_OK;
+        }
+        if (!m_typeCont.removeFromCache(typeId, pObject)) {
+            ZEB_TRACE(rec, 4, "error removing type object from cache");
+            *pRet = PRET_NOT_REMOVED;
+        }
+        return S_OK;
+    });
 }
 
-HRESULT CZEBIntInstallation::clearTypeCache(DWORD access, DWORD* pRet){
-    ZEB_INST_OPERATION("clearTypeCache"){if (!pRet) return nullArg(rec);
-*pRet = 0;
-if (!accessGranted(access, {ACCESS_CLEAR_CACHE}, pRet, rec)) return S_OK;
-*pRet = translateRet(m_typeCont.clearTypeCache());
-if (m_tools) m_tools->clearToolCache();
-return S_OK;
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::clearTypeCache(DWORD access, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::clearTypeCache");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = 0;
+        if (!accessGranted(access, {ACCESS_CLEAR_CACHE}, pRet, rec)) return S_OK;
+        *pRet = translateRet(m_typeCont.clearTypeCache());
+        if (m_tools) m_tools->clearToolCache();
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::getClsidByToolTypeID(GUID toolTypeId, DWORD access, CLSID* pClsid,
-                                                  DWORD* pRet){
-    ZEB_INST_OPERATION("getClsidByToolTypeID"){if (!pClsid || !pRet) return nullArg(rec);
-*pClsid = GUID_NULL;
-*pRet = 0;
-if (!accessGranted(access, {ACCESS_TOOL_CLSID, ACCESS_CLEAR_CACHE}, pRet, rec)) return S_OK;
-*pRet = translateRet(m_tools ? m_tools->getClsidByID(toolTypeId, *pClsid) : IS_INTERNAL);
-return S_OK;
-}
-ZEB_INST_END
-}
-
-HRESULT CZEBIntInstallation::exportTypeData(GUID typeId, IStorage** ppStorage, DWORD* pRet){
-    ZEB_INST_OPERATION("exportTypeData"){if (!ppStorage || !pRet) return nullArg(rec);
-*ppStorage = nullptr;
-*pRet = m_exchange ? m_exchange->exportTypeData(typeId, ppStorage) : PRET_FAILURE;
-return S_OK;
-}
-ZEB_INST_END
+                                                  DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getClsidByToolTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pClsid || !pRet) return nullArg(rec);
+        *pClsid = GUID_NULL;
+        *pRet = 0;
+        if (!accessGranted(access, {ACCESS_TOOL_CLSID, ACCESS_CLEAR_CACHE}, pRet, rec)) return S_OK;
+        *pRet = translateRet(m_tools ? m_tools->getClsidByID(toolTypeId, *pClsid) : IS_INTERNAL);
+        return S_OK;
+    });
 }
 
-HRESULT CZEBIntInstallation::importTypeData(IStorage* pSource, DWORD* pRet){
-    ZEB_INST_OPERATION("importTypeData"){if (!pSource || !pRet) return nullArg(rec);
-*pRet = m_exchange ? m_exchange->importTypeData(pSource) : PRET_FAILURE;
-return S_OK;
+HRESULT CZEBIntInstallation::exportTypeData(GUID typeId, IStorage** ppStorage, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::exportTypeData");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!ppStorage || !pRet) return nullArg(rec);
+        *ppStorage = nullptr;
+        *pRet = m_exchange ? m_exchange->exportTypeData(typeId, ppStorage) : PRET_FAILURE;
+        return S_OK;
+    });
 }
-ZEB_INST_END
+
+HRESULT CZEBIntInstallation::importTypeData(IStorage* pSource, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::importTypeData");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pSource || !pRet) return nullArg(rec);
+        *pRet = m_exchange ? m_exchange->importTypeData(pSource) : PRET_FAILURE;
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::getAttrListByTypeID(GUID typeId, DWORD* pCount, ZEB_AttrPair** ppPairs,
-                                                 DWORD* pRet){
-    ZEB_INST_OPERATION("getAttrListByTypeID"){
-        return attributeList(typeId, pCount, ppPairs, pRet, rec);
-}
-ZEB_INST_END
+                                                 DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getAttrListByTypeID");
+    return guardedMethod(
+        rec, [&]() -> HRESULT { return attributeList(typeId, pCount, ppPairs, pRet, rec); });
 }
 
-HRESULT CZEBIntInstallation::refreshXMLTypeOnDemand(DWORD* pRet){
-    ZEB_INST_OPERATION("refreshXMLTypeOnDemand"){if (!pRet) return nullArg(rec);
-*pRet = 0;
-if (m_classification && !m_classification->refreshXMLTypeOnDemand()) *pRet = PRET_FAILURE;
-return S_OK;
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::refreshXMLTypeOnDemand(DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::refreshXMLTypeOnDemand");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRet) return nullArg(rec);
+        *pRet = 0;
+        if (m_classification && !m_classification->refreshXMLTypeOnDemand()) *pRet = PRET_FAILURE;
+        return S_OK;
+    });
 }
 
 // ---- IMC_InstallNavigate
 
-HRESULT CZEBIntInstallation::getTypeIDList(DWORD* pCount, GUID** ppTypeIds){
-    ZEB_INST_OPERATION("getTypeIDList"){if (!pCount || !ppTypeIds) return nullArg(rec);
-*pCount = 0;
-*ppTypeIds = nullptr;
-return copyIds(m_typeCont.getTypeIDList(), pCount, ppTypeIds, rec);
-}
-ZEB_INST_END
-}
-
-HRESULT CZEBIntInstallation::getTypeIDListByClass(LONG typeClass, DWORD* pCount, GUID** ppTypeIds){
-    ZEB_INST_OPERATION("getTypeIDListByClass"){if (!pCount || !ppTypeIds) return nullArg(rec);
-*pCount = 0;
-*ppTypeIds = nullptr;
-return copyIds(m_typeCont.getTypeIDListByClass(typeClass), pCount, ppTypeIds, rec);
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::getTypeIDList(DWORD* pCount, GUID** ppTypeIds) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIDList");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pCount || !ppTypeIds) return nullArg(rec);
+        *pCount = 0;
+        *ppTypeIds = nullptr;
+        return copyIds(m_typeCont.getTypeIDList(), pCount, ppTypeIds, rec);
+    });
 }
 
-HRESULT CZEBIntInstallation::getTypeIDListByVIDName(LPCSTR name, DWORD* pCount, GUID** ppTypeIds){
-    ZEB_INST_OPERATION("getTypeIDListByVIDName"){
+HRESULT CZEBIntInstallation::getTypeIDListByClass(LONG typeClass, DWORD* pCount, GUID** ppTypeIds) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIDListByClass");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pCount || !ppTypeIds) return nullArg(rec);
+        *pCount = 0;
+        *ppTypeIds = nullptr;
+        return copyIds(m_typeCont.getTypeIDListByClass(typeClass), pCount, ppTypeIds, rec);
+    });
+}
+
+HRESULT CZEBIntInstallation::getTypeIDListByVIDName(LPCSTR name, DWORD* pCount, GUID** ppTypeIds) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIDListByVIDName");
+    return guardedMethod(rec, [&]() -> HRESULT {
         if (!name || !pCount || !ppTypeIds) return nullArg(rec);
-*pCount = 0;
-*ppTypeIds = nullptr;
-return copyIds(m_typeCont.getTypeIDListByVIDName(name), pCount, ppTypeIds, rec);
-}
-ZEB_INST_END
+        *pCount = 0;
+        *ppTypeIds = nullptr;
+        return copyIds(m_typeCont.getTypeIDListByVIDName(name), pCount, ppTypeIds, rec);
+    });
 }
 
-HRESULT CZEBIntInstallation::getTypeNameMap(DWORD* pCount, ZEB_TypeNameEntry** ppMap){
-    ZEB_INST_OPERATION("getTypeNameMap"){if (!pCount || !ppMap) return nullArg(rec);
-*pCount = 0;
-*ppMap = nullptr;
-return nameMap(m_typeCont.getTypeNameMap(), pCount, ppMap, rec);
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::getTypeNameMap(DWORD* pCount, ZEB_TypeNameEntry** ppMap) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeNameMap");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pCount || !ppMap) return nullArg(rec);
+        *pCount = 0;
+        *ppMap = nullptr;
+        return nameMap(m_typeCont.getTypeNameMap(), pCount, ppMap, rec);
+    });
 }
 
 HRESULT CZEBIntInstallation::getTypeNameMapByClass(LONG typeClass, DWORD* pCount,
-                                                   ZEB_TypeNameEntry** ppMap){
-    ZEB_INST_OPERATION("getTypeNameMapByClass"){if (!pCount || !ppMap) return nullArg(rec);
-*pCount = 0;
-*ppMap = nullptr;
-return nameMap(m_typeCont.getTypeNameMap(typeClass), pCount, ppMap, rec);
-}
-ZEB_INST_END
+                                                   ZEB_TypeNameEntry** ppMap) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeNameMapByClass");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pCount || !ppMap) return nullArg(rec);
+        *pCount = 0;
+        *ppMap = nullptr;
+        return nameMap(m_typeCont.getTypeNameMap(typeClass), pCount, ppMap, rec);
+    });
 }
 
-HRESULT CZEBIntInstallation::getTypeByID(GUID typeId, IUnknown** ppType, DWORD* pRet){
-    ZEB_INST_OPERATION("getTypeByID"){if (!ppType || !pRet) return nullArg(rec);
-*ppType = nullptr;
-*pRet = translateRet(m_typeCont.getTypeByID(typeId, ppType));
-return S_OK;
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::getTypeByID(GUID typeId, IUnknown** ppType, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeByID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!ppType || !pRet) return nullArg(rec);
+        *ppType = nullptr;
+        *pRet = translateRet(m_typeCont.getTypeByID(typeId, ppType));
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::getTypeByIDAndClass(GUID typeId, LONG typeClass, IUnknown** ppType,
-                                                 DWORD* pRet){
-    ZEB_INST_OPERATION("getTypeByIDAndClass"){if (!ppType || !pRet) return nullArg(rec);
-*ppType = nullptr;
-*pRet = translateRet(m_typeCont.getTypeByID(typeClass, typeId, ppType));
-return S_OK;
-}
-ZEB_INST_END
-}
-
-HRESULT CZEBIntInstallation::getTypeNameByID(GUID typeId, char** ppName, DWORD* pRet){
-    ZEB_INST_OPERATION("getTypeNameByID"){if (!ppName || !pRet) return nullArg(rec);
-return typeNameStep(typeId, m_typeCont.getTypeNameByID(typeId), ppName, pRet, rec);
-}
-ZEB_INST_END
+                                                 DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeByIDAndClass");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!ppType || !pRet) return nullArg(rec);
+        *ppType = nullptr;
+        *pRet = translateRet(m_typeCont.getTypeByID(typeClass, typeId, ppType));
+        return S_OK;
+    });
 }
 
-HRESULT CZEBIntInstallation::getTypeVIDNameByID(GUID typeId, char** ppName, DWORD* pRet){
-    ZEB_INST_OPERATION("getTypeVIDNameByID"){if (!ppName || !pRet) return nullArg(rec);
-*ppName = nullptr;
-*pRet = 0;
-return typeNameStep(typeId, m_typeCont.getTypeVIDNameByID(typeId), ppName, pRet, rec);
+HRESULT CZEBIntInstallation::getTypeNameByID(GUID typeId, char** ppName, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeNameByID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!ppName || !pRet) return nullArg(rec);
+        return typeNameStep(typeId, m_typeCont.getTypeNameByID(typeId), ppName, pRet, rec);
+    });
 }
-ZEB_INST_END
+
+HRESULT CZEBIntInstallation::getTypeVIDNameByID(GUID typeId, char** ppName, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeVIDNameByID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!ppName || !pRet) return nullArg(rec);
+        *ppName = nullptr;
+        *pRet = 0;
+        return typeNameStep(typeId, m_typeCont.getTypeVIDNameByID(typeId), ppName, pRet, rec);
+    });
 }
 
 HRESULT CZEBIntInstallation::getTypeNameByIDAndClass(GUID typeId, LONG typeClass, char** ppName,
-                                                     DWORD* pRet){
-    ZEB_INST_OPERATION("getTypeNameByIDAndClass"){if (!ppName || !pRet) return nullArg(rec);
-return typeNameStep(typeId, m_typeCont.getTypeNameByIDAndClass(typeClass, typeId), ppName, pRet,
-                    rec);
-}
-ZEB_INST_END
+                                                     DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeNameByIDAndClass");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!ppName || !pRet) return nullArg(rec);
+        return typeNameStep(typeId, m_typeCont.getTypeNameByIDAndClass(typeClass, typeId), ppName,
+                            pRet, rec);
+    });
 }
 
 HRESULT CZEBIntInstallation::getTypeVIDNameByIDAndClass(GUID typeId, LONG typeClass, char** ppName,
-                                                        DWORD* pRet){
-    ZEB_INST_OPERATION("getTypeVIDNameByIDAndClass"){if (!ppName || !pRet) return nullArg(rec);
-*ppName = nullptr;
-*pRet = 0;
-return typeNameStep(typeId, m_typeCont.getTypeVIDNameByIDAndClass(typeClass, typeId), ppName, pRet,
-                    rec);
-}
-ZEB_INST_END
-}
-
-HRESULT CZEBIntInstallation::getTypeIdByName(LPCSTR name, GUID* pTypeId, DWORD* pRet){
-    ZEB_INST_OPERATION("getTypeIdByName"){if (!name || !pTypeId || !pRet) return nullArg(rec);
-*pTypeId = GUID_NULL;
-*pRet = 0;
-typeIdStep(m_typeCont.getTypeIdByName(name), name, pTypeId, pRet, rec);
-return S_OK;
-}
-ZEB_INST_END
+                                                        DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeVIDNameByIDAndClass");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!ppName || !pRet) return nullArg(rec);
+        *ppName = nullptr;
+        *pRet = 0;
+        return typeNameStep(typeId, m_typeCont.getTypeVIDNameByIDAndClass(typeClass, typeId),
+                            ppName, pRet, rec);
+    });
 }
 
-HRESULT CZEBIntInstallation::getTypeIdByVIDName(LPCSTR name, GUID* pTypeId, DWORD* pRet){
-    ZEB_INST_OPERATION("getTypeIdByVIDName"){if (!name || !pTypeId || !pRet) return nullArg(rec);
-*pTypeId = GUID_NULL;
-*pRet = 0;
-typeIdStep(m_typeCont.getTypeIdByVIDName(name), name, pTypeId, pRet, rec);
-return S_OK;
+HRESULT CZEBIntInstallation::getTypeIdByName(LPCSTR name, GUID* pTypeId, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIdByName");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!name || !pTypeId || !pRet) return nullArg(rec);
+        *pTypeId = GUID_NULL;
+        *pRet = 0;
+        typeIdStep(m_typeCont.getTypeIdByName(name), name, pTypeId, pRet, rec);
+        return S_OK;
+    });
 }
-ZEB_INST_END
+
+HRESULT CZEBIntInstallation::getTypeIdByVIDName(LPCSTR name, GUID* pTypeId, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIdByVIDName");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!name || !pTypeId || !pRet) return nullArg(rec);
+        *pTypeId = GUID_NULL;
+        *pRet = 0;
+        typeIdStep(m_typeCont.getTypeIdByVIDName(name), name, pTypeId, pRet, rec);
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::getTypeIdByNameAndClass(LPCSTR name, LONG typeClass, GUID* pTypeId,
-                                                     DWORD* pRet){
-    ZEB_INST_OPERATION("getTypeIdByNameAndClass"){
+                                                     DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIdByNameAndClass");
+    return guardedMethod(rec, [&]() -> HRESULT {
         if (!name || !pTypeId || !pRet) return nullArg(rec);
-*pTypeId = GUID_NULL;
-*pRet = 0;
-typeIdStep(m_typeCont.getTypeIdByNameAndClass(typeClass, name), name, pTypeId, pRet, rec);
-return S_OK;
-}
-ZEB_INST_END
+        *pTypeId = GUID_NULL;
+        *pRet = 0;
+        typeIdStep(m_typeCont.getTypeIdByNameAndClass(typeClass, name), name, pTypeId, pRet, rec);
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::getTypeIdByVIDNameAndClass(LPCSTR name, LONG typeClass, GUID* pTypeId,
-                                                        DWORD* pRet){
-    ZEB_INST_OPERATION("getTypeIdByVIDNameAndClass"){
+                                                        DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIdByVIDNameAndClass");
+    return guardedMethod(rec, [&]() -> HRESULT {
         if (!name || !pTypeId || !pRet) return nullArg(rec);
-*pTypeId = GUID_NULL;
-*pRet = 0;
-typeIdStep(m_typeCont.getTypeIdByVIDNameAndClass(typeClass, name), name, pTypeId, pRet, rec);
-return S_OK;
-}
-ZEB_INST_END
-}
-
-HRESULT CZEBIntInstallation::isType(GUID typeId, BOOL* pIsType){
-    ZEB_INST_OPERATION("isType"){if (!pIsType) return nullArg(rec);
-*pIsType = m_typeCont.isType(typeId) ? TRUE : FALSE;
-return S_OK;
-}
-ZEB_INST_END
+        *pTypeId = GUID_NULL;
+        *pRet = 0;
+        typeIdStep(m_typeCont.getTypeIdByVIDNameAndClass(typeClass, name), name, pTypeId, pRet,
+                   rec);
+        return S_OK;
+    });
 }
 
-HRESULT CZEBIntInstallation::getTypeClass(GUID typeId, LONG* pTypeClass, DWORD* pRet){
-    ZEB_INST_OPERATION("getTypeClass"){if (!pTypeClass || !pRet) return nullArg(rec);
-*pRet = 0;
-*pTypeClass = m_typeCont.getTypeClass(typeId);
-if (*pTypeClass == TC_NotInstalled) *pRet = PRET_NOT_INSTALLED;
-return S_OK;
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::isType(GUID typeId, BOOL* pIsType) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::isType");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pIsType) return nullArg(rec);
+        *pIsType = m_typeCont.isType(typeId) ? TRUE : FALSE;
+        return S_OK;
+    });
 }
 
-HRESULT CZEBIntInstallation::getTypeIDByRTID(RTTypeID rtTypeId, GUID* pTypeId, DWORD* pRet){
-    ZEB_INST_OPERATION("getTypeIDByRTID"){if (!pTypeId || !pRet) return nullArg(rec);
-*pRet = 0;
-*pTypeId = m_typeCont.getTypeIDByRTID(rtTypeId);
-if (isNoType(*pTypeId)) {
-    ZEB_TRACE(rec, 4, "error invalid runtime type id");
-    *pRet = PRET_INVALID_ID;
+HRESULT CZEBIntInstallation::getTypeClass(GUID typeId, LONG* pTypeClass, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeClass");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pTypeClass || !pRet) return nullArg(rec);
+        *pRet = 0;
+        *pTypeClass = m_typeCont.getTypeClass(typeId);
+        if (*pTypeClass == TC_NotInstalled) *pRet = PRET_NOT_INSTALLED;
+        return S_OK;
+    });
 }
-return S_OK;
-}
-ZEB_INST_END
+
+HRESULT CZEBIntInstallation::getTypeIDByRTID(RTTypeID rtTypeId, GUID* pTypeId, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIDByRTID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pTypeId || !pRet) return nullArg(rec);
+        *pRet = 0;
+        *pTypeId = m_typeCont.getTypeIDByRTID(rtTypeId);
+        if (isNoType(*pTypeId)) {
+            ZEB_TRACE(rec, 4, "error invalid runtime type id");
+            *pRet = PRET_INVALID_ID;
+        }
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::getTypeIDByRTIDandClass(RTTypeID rtTypeId, LONG typeClass,
-                                                     GUID* pTypeId, DWORD* pRet){
-    ZEB_INST_OPERATION("getTypeIDByRTIDandClass"){if (!pTypeId || !pRet) return nullArg(rec);
-*pRet = 0;
-*pTypeId = m_typeCont.getTypeIDByRTID(typeClass, rtTypeId);
-if (isNoType(*pTypeId)) {
-    ZEB_TRACE(rec, 4, "error invalid runtime type id");
-    *pRet = PRET_INVALID_ID;
-}
-return S_OK;
-}
-ZEB_INST_END
+                                                     GUID* pTypeId, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIDByRTIDandClass");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pTypeId || !pRet) return nullArg(rec);
+        *pRet = 0;
+        *pTypeId = m_typeCont.getTypeIDByRTID(typeClass, rtTypeId);
+        if (isNoType(*pTypeId)) {
+            ZEB_TRACE(rec, 4, "error invalid runtime type id");
+            *pRet = PRET_INVALID_ID;
+        }
+        return S_OK;
+    });
 }
 
-HRESULT CZEBIntInstallation::getRTIDByTypeID(GUID typeId, RTTypeID* pRTTypeId, DWORD* pRet){
-    ZEB_INST_OPERATION("getRTIDByTypeID"){if (!pRTTypeId || !pRet) return nullArg(rec);
-*pRet = 0;
-RTTypeID rt = RTTYPEID_INVALID;
-*pRet = translateRet(m_typeCont.getRTIDByTypeID(typeId, rt));
-*pRTTypeId = rt;
-return S_OK;
-}
-ZEB_INST_END
+HRESULT CZEBIntInstallation::getRTIDByTypeID(GUID typeId, RTTypeID* pRTTypeId, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getRTIDByTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRTTypeId || !pRet) return nullArg(rec);
+        *pRet = 0;
+        RTTypeID rt = RTTYPEID_INVALID;
+        *pRet = translateRet(m_typeCont.getRTIDByTypeID(typeId, rt));
+        *pRTTypeId = rt;
+        return S_OK;
+    });
 }
 
 HRESULT CZEBIntInstallation::getRTIDByTypeIDandClass(GUID typeId, LONG typeClass,
-                                                     RTTypeID* pRTTypeId, DWORD* pRet){
-    ZEB_INST_OPERATION("getRTIDByTypeIDandClass"){if (!pRTTypeId || !pRet) return nullArg(rec);
-*pRet = 0;
-RTTypeID rt = RTTYPEID_INVALID;
-*pRet = translateRet(m_typeCont.getRTIDByTypeID(typeClass, typeId, rt));
-*pRTTypeId = rt;
-return S_OK;
-}
-ZEB_INST_END
-}
-
-HRESULT CZEBIntInstallation::getToolByToolTypeID(GUID toolTypeId, IUnknown** ppTool, DWORD* pRet){
-    ZEB_INST_OPERATION("getToolByToolTypeID"){if (!ppTool || !pRet) return nullArg(rec);
-*ppTool = nullptr;
-*pRet = translateRet(m_tools ? m_tools->getToolByID(toolTypeId, ppTool) : IS_INTERNAL);
-return S_OK;
-}
-ZEB_INST_END
+                                                     RTTypeID* pRTTypeId, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getRTIDByTypeIDandClass");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pRTTypeId || !pRet) return nullArg(rec);
+        *pRet = 0;
+        RTTypeID rt = RTTYPEID_INVALID;
+        *pRet = translateRet(m_typeCont.getRTIDByTypeID(typeClass, typeId, rt));
+        *pRTTypeId = rt;
+        return S_OK;
+    });
 }
 
-HRESULT CZEBIntInstallation::isTool(GUID toolTypeId, BOOL* pIsTool){
-    ZEB_INST_OPERATION("isTool"){if (!pIsTool) return nullArg(rec);
-*pIsTool = (m_tools && m_tools->isTool(toolTypeId)) ? TRUE : FALSE;
-return S_OK;
+HRESULT CZEBIntInstallation::getToolByToolTypeID(GUID toolTypeId, IUnknown** ppTool, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getToolByToolTypeID");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!ppTool || !pRet) return nullArg(rec);
+        *ppTool = nullptr;
+        *pRet = translateRet(m_tools ? m_tools->getToolByID(toolTypeId, ppTool) : IS_INTERNAL);
+        return S_OK;
+    });
 }
-ZEB_INST_END
+
+HRESULT CZEBIntInstallation::isTool(GUID toolTypeId, BOOL* pIsTool) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::isTool");
+    return guardedMethod(rec, [&]() -> HRESULT {
+        if (!pIsTool) return nullArg(rec);
+        *pIsTool = (m_tools && m_tools->isTool(toolTypeId)) ? TRUE : FALSE;
+        return S_OK;
+    });
 }
 
 // ---- IMC_PEInstallation
 
 HRESULT CZEBIntInstallation::getAttributes(GUID typeId, DWORD* pCount, ZEB_AttrPair** ppPairs,
-                                           DWORD* pRet){
-    ZEB_INST_OPERATION("getAttributes"){return attributeList(typeId, pCount, ppPairs, pRet, rec);
-}
-ZEB_INST_END
+                                           DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getAttributes");
+    return guardedMethod(
+        rec, [&]() -> HRESULT { return attributeList(typeId, pCount, ppPairs, pRet, rec); });
 }
 
 HRESULT CZEBIntInstallation::getAttributes(GUID typeId, ZEB_AttrBlock* pBlock, DWORD* pRet) {
-    ZEB_INST_OPERATION("getAttributes") {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getAttributes");
+    return guardedMethod(rec, [&]() -> HRESULT {
         if (!pBlock || !pRet) return nullArg(rec);
         *pRet = 0;
         // Install entries keep no attribute block yet: an installed type answers an empty one.
@@ -781,6 +825,5 @@ HRESULT CZEBIntInstallation::getAttributes(GUID typeId, ZEB_AttrBlock* pBlock, D
         }
         *pBlock = ZEB_AttrBlock{};
         return S_OK;
-    }
-    ZEB_INST_END
+    });
 }
