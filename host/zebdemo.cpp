@@ -40,9 +40,9 @@ Installs the sample types into a registry in memory and shows what the
 lookups, snap-ins, extensions and attributes give; then shows the platform
 runtime, tracing, settings and traced locks at work.
 
-  --registry FILE  use this registry file (.reg text, "Windows Registry Editor
-                   Version 5.00") instead of the embedded default; it is only
-                   read
+  --registry FILE  start from this registry file (.reg text, "Windows Registry
+                   Editor Version 5.00") instead of the embedded default; the
+                   demo works on a private copy, the file itself is not changed
   --trace LEVELS   trace levels to show: "1,3,4" (default), "4", "all" or ""
   --help           this text
 
@@ -107,13 +107,16 @@ void showTraces() {
     g_traceShown = in.tellg() < 0 ? g_traceShown : std::streamoff(in.tellg());
 }
 
-void heading(const char* text) { std::printf("\n== %s\n", text); }
+void heading(const char* text) {
+    std::printf("\n== %s\n", text);
+}
 
 int runtimeTour() {
     heading("Runtime: a class registered in the process, created by ProgID");
     DWORD cookie = 0;
-    HRESULT hr = CoRegisterClassObject(CLSID_DemoCounter, &zeb::ClassFactory<CDemoCounter>::instance(),
-                                       CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+    HRESULT hr =
+        CoRegisterClassObject(CLSID_DemoCounter, &zeb::ClassFactory<CDemoCounter>::instance(),
+                              CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
     if (FAILED(hr)) {
         std::printf("CoRegisterClassObject failed: %s\n", CCoError(hr).errorText());
         return 1;
@@ -165,7 +168,8 @@ void tracingTour() {
     std::printf("creating an unregistered class gives 0x%08X (%s)\n", unsigned(hr),
                 CCoError(hr).errorText());
     hr = guardedCall(rec, "thrower()", []() -> HRESULT { throw 42; });
-    std::printf("a call that throws counts as 0x%08X (%s)\n", unsigned(hr), CCoError(hr).errorText());
+    std::printf("a call that throws counts as 0x%08X (%s)\n", unsigned(hr),
+                CCoError(hr).errorText());
     for (HRESULT code : {E_INVALIDARG, HRESULT(0x80040201), HRESULT(0x8123ABCD)})
         std::printf("errorText(0x%08X) = %s\n", unsigned(code), CCoError(code).errorText());
     showTraces();
@@ -174,8 +178,10 @@ void tracingTour() {
 void settingsTour() {
     heading("Settings (read once per process, from the registry store)");
     const char* kinds[] = {"?", "global memory", "temporary file", "block store"};
-    std::printf("configuration directory : %s\n", CCoBasisEsSettings::configurationDirectory().c_str());
-    std::printf("conversion directory    : %s\n", CCoBasisEsSettings::conversionDirectory().c_str());
+    std::printf("configuration directory : %s\n",
+                CCoBasisEsSettings::configurationDirectory().c_str());
+    std::printf("conversion directory    : %s\n",
+                CCoBasisEsSettings::conversionDirectory().c_str());
     std::printf("configuration name      : %s\n", CCoBasisEsSettings::configurationName().c_str());
     std::printf("database provider       : %s\n", CCoBasisEsSettings::databaseProvider().c_str());
     std::printf("save asynchronously     : %s\n", CCoBasisEsSettings::saveAsync() ? "yes" : "no");
@@ -218,7 +224,8 @@ bool parse(int argc, char** argv, Options& opt) {
             (a == "--registry" ? opt.registry : opt.trace) = argv[++i];
             if (a == "--trace") opt.traceGiven = true;
         } else {
-            std::fprintf(stderr, "zebdemo: unknown or incomplete option '%s'\n\n%s", a.c_str(), kUsage);
+            std::fprintf(stderr, "zebdemo: unknown or incomplete option '%s'\n\n%s", a.c_str(),
+                         kUsage);
             return false;
         }
     }
@@ -231,6 +238,10 @@ int main(int argc, char** argv) {
     Options opt;
     if (const char* t = std::getenv("ZEB_TRACE")) opt.trace = t;
     if (!parse(argc, argv, opt)) return 2;
+    if (!opt.registry.empty() && !std::filesystem::is_regular_file(opt.registry)) {
+        std::fprintf(stderr, "zebdemo: registry file '%s' does not exist\n", opt.registry.c_str());
+        return 2;
+    }
 
     char tmpl[] = "/tmp/zebdemo-XXXXXX";
     if (!mkdtemp(tmpl)) {
@@ -246,11 +257,17 @@ int main(int argc, char** argv) {
         std::ofstream(opt.registry) << text;
         std::printf("registry: embedded default written to %s\n", opt.registry.c_str());
     } else {
-        if (!std::filesystem::exists(opt.registry)) {
-            std::fprintf(stderr, "zebdemo: registry file '%s' does not exist\n", opt.registry.c_str());
+        // The tour registers the sample components, so it works on a copy.
+        const std::string copy = work + "/registry.reg";
+        std::error_code ec;
+        if (!std::filesystem::copy_file(opt.registry, copy, ec)) {
+            std::fprintf(stderr, "zebdemo: cannot copy '%s': %s\n", opt.registry.c_str(),
+                         ec.message().c_str());
+            std::filesystem::remove_all(work, ec);
             return 2;
         }
-        std::printf("registry: %s\n", opt.registry.c_str());
+        std::printf("registry: a private copy of %s\n", opt.registry.c_str());
+        opt.registry = copy;
     }
     setenv("ZEB_REGISTRY", opt.registry.c_str(), 1);
     if (!zeb::RegistryStore::lastProblem().empty())
