@@ -106,18 +106,25 @@ DWORD FsSectMan::ListAll() {
     return result;
 }
 
-DWORD FsSectMan::OpenSect(const char* name, FsSecCl** out, DWORD mode) {
-    if (out) *out = nullptr;
+// The checks OpenSect and OpenDir share; 0 with the wide name when the
+// element may be opened in `mode`.
+DWORD FsSectMan::checkOpen(const char* name, DWORD mode, std::u16string& wide) const {
     if (m_bLocked) return 13;
     if (!m_pStorage) return 9;
     if (!name) return 8;
     if (!isWritable() && (mode & (kWrite | kCreate))) return 13;
-    std::u16string wide;
     try {
         wide = zeb::toWide(name);
     } catch (...) {
         return 1;
     }
+    return 0;
+}
+
+DWORD FsSectMan::OpenSect(const char* name, FsSecCl** out, DWORD mode) {
+    if (out) *out = nullptr;
+    std::u16string wide;
+    if (const DWORD r = checkOpen(name, mode, wide); r != 0) return r;
     auto it = m_mapSects.find(name);
     ComPtr<IStream> stream;
     if (mode & kCreate) {
@@ -185,16 +192,8 @@ DWORD FsSectMan::CloseSect(FsSecCl* section) {
 
 DWORD FsSectMan::OpenDir(const char* name, FsSectMan** out, DWORD mode) {
     if (out) *out = nullptr;
-    if (m_bLocked) return 13;
-    if (!m_pStorage) return 9;
-    if (!name) return 8;
-    if (!isWritable() && (mode & (kWrite | kCreate))) return 13;
     std::u16string wide;
-    try {
-        wide = zeb::toWide(name);
-    } catch (...) {
-        return 1;
-    }
+    if (const DWORD r = checkOpen(name, mode, wide); r != 0) return r;
     auto it = m_mapDirs.find(name);
     ComPtr<IStorage> storage;
     if (mode & kCreate) {

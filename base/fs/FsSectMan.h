@@ -82,6 +82,8 @@ protected:
     void adoptStorage(IStorage* storage) noexcept;
     // Destroys every open child and section without closing protocol.
     void dropAll() noexcept;
+    // The checks shared by OpenSect and OpenDir; 0 with the wide name on success.
+    DWORD checkOpen(const char* name, DWORD mode, std::u16string& wide) const;
 
     DWORD m_bLocked = 0;
     std::map<std::string, FsSectMan*> m_mapDirs;
