@@ -328,8 +328,17 @@ DWORD CIsTypeCont::addType(TypeClass typeClass, const CLSID& clsid, GUID& typeId
         ZEB_TRACE(rec, 4, "type-id already exist for %s", present->m_name.c_str());
         return IS_TYPE_ID;
     }
-    r = guardedBody<DWORD>(rec, IS_INTERNAL, [&] { return entry->onGetResidentData(spIUnk); });
-    if (r == IS_OK) r = checkEntry(entry.get());
+    return admitEntry(rec, typeId, std::move(entry), spIUnk, &CIsTypeCont::checkEntry);
+}
+
+// The last steps of every add: the entry takes its resident data from the
+// type object, passes `check` and goes into the map.
+DWORD CIsTypeCont::admitEntry(CCoTraceRecord& rec, const GUID& typeId,
+                              std::unique_ptr<CIsBaseInstallEntry> entry, IUnknown* typeObject,
+                              DWORD (CIsTypeCont::*check)(const CIsBaseInstallEntry*) const) {
+    DWORD r =
+        guardedBody<DWORD>(rec, IS_INTERNAL, [&] { return entry->onGetResidentData(typeObject); });
+    if (r == IS_OK) r = (this->*check)(entry.get());
     if (r != IS_OK) {
         ZEB_TRACE(rec, 4, "error getting type specific data");
         return r;
@@ -362,18 +371,7 @@ DWORD CIsTypeCont::addGenericTypeByClass(TypeClass typeClass, const CLSID& clsid
         ZEB_TRACE(rec, 4, "error calling createTypeObject");
         return r;
     }
-    r = guardedBody<DWORD>(rec, IS_INTERNAL, [&] { return entry->onGetResidentData(spIUnk); });
-    if (r == IS_OK) r = checkEntryTypeName(entry.get());
-    if (r != IS_OK) {
-        ZEB_TRACE(rec, 4, "error getting type specific data");
-        return r;
-    }
-    if (insertEntry(typeId, std::move(entry)) != IS_OK) {
-        ZEB_TRACE(rec, 4, "error inserting in map");
-        return IS_INTERNAL;
-    }
-    m_bModified = true;
-    return IS_OK;
+    return admitEntry(rec, typeId, std::move(entry), spIUnk, &CIsTypeCont::checkEntryTypeName);
 }
 
 DWORD CIsTypeCont::removeType(const GUID& typeId) {

@@ -164,6 +164,9 @@ private:
     void idleSweep();
     const IdSet* runtimeBucket(const RTTypeID& rt) const; // (guidVersion, nMajor) members, or null
     DWORD getPrjHdl(ComPtr<IUnknown>& out, CCoTraceRecord& rec);
+    DWORD admitEntry(CCoTraceRecord& rec, const GUID& typeId,
+                     std::unique_ptr<CIsBaseInstallEntry> entry, IUnknown* typeObject,
+                     DWORD (CIsTypeCont::*check)(const CIsBaseInstallEntry*) const);
     GUID vidLookup(const IdSet* bucket, std::string_view name, TypeClass typeClass,
                    bool anyClass) const;
 
