@@ -91,6 +91,27 @@ HRESULT CZEBIntInstallation::typeNameStep(const GUID& typeId, const String& name
     return S_OK;
 }
 
+bool CZEBIntInstallation::typeAccessible(const GUID& typeId, DWORD access, DWORD* pRet,
+                                         CCoTraceRecord& rec) {
+    if (!accessGranted(access, {ACCESS_TYPE_STORAGE}, pRet, rec)) return false;
+    if (!m_typeCont.isType(typeId)) {
+        ZEB_TRACE(rec, 4, "invalid type id");
+        *pRet = PRET_INVALID_ID;
+        return false;
+    }
+    return true;
+}
+
+bool CZEBIntInstallation::typeStorageReachable(const GUID& typeId, DWORD access, DWORD* pRet,
+                                               CCoTraceRecord& rec) {
+    if (!typeAccessible(typeId, access, pRet, rec)) return false;
+    if (!m_store || !m_store->isFileOpen()) {
+        ZEB_TRACE(rec, 4, "installation file not open");
+        return false;
+    }
+    return true;
+}
+
 void CZEBIntInstallation::typeIdStep(const GUID& found, LPCSTR name, GUID* pTypeId, DWORD* pRet,
                                      CCoTraceRecord& rec) {
     if (isNoType(found)) {
@@ -420,16 +441,7 @@ HRESULT CZEBIntInstallation::getTypeStorage(GUID typeId, DWORD access, IStorage*
         if (!ppStorage || !pRet) return nullArg(rec);
         *ppStorage = nullptr;
         *pRet = 0;
-        if (!accessGranted(access, {ACCESS_TYPE_STORAGE}, pRet, rec)) return S_OK;
-        if (!m_typeCont.isType(typeId)) {
-            ZEB_TRACE(rec, 4, "invalid type id");
-            *pRet = PRET_INVALID_ID;
-            return S_OK;
-        }
-        if (!m_store || !m_store->isFileOpen()) {
-            ZEB_TRACE(rec, 4, "installation file not open");
-            return S_OK;
-        }
+        if (!typeStorageReachable(typeId, access, pRet, rec)) return S_OK;
         *pRet = m_store->copyTypeStorage(typeId, ppStorage);
         return S_OK;
     });
@@ -441,16 +453,7 @@ HRESULT CZEBIntInstallation::setTypeStorage(GUID typeId, DWORD access, IStorage*
     return guardedMethod(rec, [&]() -> HRESULT {
         if (!pSource || !pRet) return nullArg(rec);
         *pRet = 0;
-        if (!accessGranted(access, {ACCESS_TYPE_STORAGE}, pRet, rec)) return S_OK;
-        if (!m_typeCont.isType(typeId)) {
-            ZEB_TRACE(rec, 4, "invalid type id");
-            *pRet = PRET_INVALID_ID;
-            return S_OK;
-        }
-        if (!m_store || !m_store->isFileOpen()) {
-            ZEB_TRACE(rec, 4, "installation file not open");
-            return S_OK;
-        }
+        if (!typeStorageReachable(typeId, access, pRet, rec)) return S_OK;
         *pRet = m_store->replaceTypeStorage(typeId, pSource);
         return S_OK;
     });
@@ -475,12 +478,7 @@ HRESULT CZEBIntInstallation::removeTypeObjectFromCache(GUID typeId, DWORD access
     return guardedMethod(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = 0;
-        if (!accessGranted(access, {ACCESS_TYPE_STORAGE}, pRet, rec)) return S_OK;
-        if (!m_typeCont.isType(typeId)) {
-            ZEB_TRACE(rec, 4, "invalid type id");
-            *pRet = PRET_INVALID_ID;
-            return S_OK;
-        }
+        if (!typeAccessible(typeId, access, pRet, rec)) return S_OK;
         if (!m_typeCont.removeFromCache(typeId, pObject)) {
             ZEB_TRACE(rec, 4, "error removing type object from cache");
             *pRet = PRET_NOT_REMOVED;

@@ -144,6 +144,11 @@ public:
 private:
     HRESULT addXMLNode(const GUID& typeId, const String& name, TypeClass typeClass, DWORD* pRet);
     void removeXMLNode(const GUID& typeId, CCoTraceRecord& rec);
+    // The access check of a type's internal operations, then the type itself:
+    // false (with pRet set and traced) when the operation must stop.
+    bool typeAccessible(const GUID& typeId, DWORD access, DWORD* pRet, CCoTraceRecord& rec);
+    // As typeAccessible, and the installation file open (pRet stays 0 when not).
+    bool typeStorageReachable(const GUID& typeId, DWORD access, DWORD* pRet, CCoTraceRecord& rec);
     HRESULT typeNameStep(const GUID& typeId, const String& name, char** ppName, DWORD* pRet,
                          CCoTraceRecord& rec);
     void typeIdStep(const GUID& found, LPCSTR name, GUID* pTypeId, DWORD* pRet,
