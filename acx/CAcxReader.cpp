@@ -1,6 +1,7 @@
 #include "acx/CAcxReader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace {
@@ -295,7 +296,17 @@ void CAcxReader::processTag(const Header& h) {
         }
         if (tag.kind == 1) code += 4;
         uint8_t value[8] = {};
-        if (!readBytes(value, tag.length)) return fatal(2);
+        if (std::endian::native == std::endian::little && m_nEnd - m_nPos >= sizeof value) {
+            // Most values sit in the buffer with 8 bytes to spare: one fixed
+            // load and a mask instead of a copy of variable length.
+            uint64_t word;
+            std::memcpy(&word, m_buf.data() + m_nPos, sizeof word);
+            if (tag.length < 8) word &= (uint64_t(1) << (8 * tag.length)) - 1;
+            std::memcpy(value, &word, sizeof value);
+            m_nPos += tag.length;
+        } else if (!readBytes(value, tag.length)) {
+            return fatal(2);
+        }
         m_pContentHandler->handleData(code, value);
         break;
     }

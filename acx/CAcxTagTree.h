@@ -22,6 +22,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 class CAcxTagTree {
@@ -31,10 +33,19 @@ public:
     CAcxTagTree(const CAcxTagTree&) = delete;
     CAcxTagTree& operator=(const CAcxTagTree&) = delete;
 
-    CAcxCompoundTag* newCompound(uint32_t tagId, CAcxCompoundTagBase* parent);
-    CAcxDataTag* newData(uint32_t tagId, uint16_t kind, CAcxCompoundTagBase* parent);
+    CAcxCompoundTag* newCompound(uint32_t tagId, CAcxCompoundTagBase* parent) {
+        auto* tag = make<CAcxCompoundTag>(parent, tagId, parent);
+        if (!m_pRoot) m_pRoot = tag;
+        return tag;
+    }
+    CAcxDataTag* newData(uint32_t tagId, uint16_t kind, CAcxCompoundTagBase* parent) {
+        return make<CAcxDataTag>(parent, tagId, kind, parent);
+    }
     // Buffer of capacity + 1 bytes.
-    CAcxStringTag* newString(uint32_t tagId, uint32_t capacity, CAcxCompoundTagBase* parent);
+    CAcxStringTag* newString(uint32_t tagId, uint32_t capacity, CAcxCompoundTagBase* parent) {
+        char* buffer = static_cast<char*>(allocate(size_t(capacity) + 1, 1));
+        return make<CAcxStringTag>(parent, tagId, parent, buffer, capacity);
+    }
 
     CAcxCompoundTag* root() const { return m_pRoot; }
     size_t tagCount() const { return m_nTags; } // tags made since the last clear
@@ -57,8 +68,24 @@ private:
         std::unique_ptr<std::byte[]> data;
         size_t size;
     };
-    void* allocate(size_t size, size_t align);
-    template <class T, class... Args> T* make(CAcxCompoundTagBase* parent, Args&&... args);
+    // Carves from the current block; a new or reused block only when it is full.
+    void* allocate(size_t size, size_t align) {
+        if (m_nBlock < m_blocks.size()) {
+            const size_t offset = (m_nUsed + align - 1) & ~(align - 1);
+            if (offset + size <= m_blocks[m_nBlock].size) {
+                m_nUsed = offset + size;
+                return m_blocks[m_nBlock].data.get() + offset;
+            }
+        }
+        return allocateInNextBlock(size);
+    }
+    void* allocateInNextBlock(size_t size);
+    template <class T, class... Args> T* make(CAcxCompoundTagBase* parent, Args&&... args) {
+        T* tag = new (allocate(sizeof(T), alignof(T))) T(std::forward<Args>(args)...);
+        if (parent) parent->addChild(tag);
+        ++m_nTags;
+        return tag;
+    }
 
     std::vector<Block> m_blocks; // m_blocks[m_nBlock] is being filled, m_nUsed bytes used
     size_t m_nBlock = 0;

@@ -77,18 +77,18 @@ void CIsAcxContentHandler::startTag(const CAcxTagRecord& tag) {
                                               : 6;
             // The header collector exists for the whole base section, so
             // base and view data are kept even when no plain value precedes them.
-            if (m_nFileType == 1 && !m_pHeader) m_pHeader = std::make_unique<CIsAcxHeader>();
+            if (m_nFileType == 1 && !m_pHeader) m_pHeader.emplace();
             break;
         case 2145:
         case 2147:
             if (isSectionOfType1To4(enclosing))
-                m_pAcxDoType = std::make_unique<CIsAcxDoType>();
+                m_pAcxDoType.emplace();
             else
                 ZEB_TRACE(rec, 3, "unexpected tag %i", int(tag.tagId));
             break;
         case 2365:
             if (enclosing == 2145 || enclosing == 2147)
-                m_pESData = std::make_unique<CIsAcxEsData>();
+                m_pESData.emplace();
             else
                 ZEB_TRACE(rec, 3, "unexpected tag %i", int(tag.tagId));
             break;
@@ -118,7 +118,7 @@ template <class Deliver> void CIsAcxContentHandler::route(uint32_t tagId, Delive
     int result = ACX_TAKEN;
     switch (m_nSection) {
     case 2144:
-        if (!m_pHeader) m_pHeader = std::make_unique<CIsAcxHeader>();
+        if (!m_pHeader) m_pHeader.emplace();
         result = deliver(*m_pHeader);
         break;
     case 2145:

@@ -17,7 +17,7 @@
 #include "is/isacx/CIsAcxEsData.h"
 #include "is/isacx/CIsAcxHeader.h"
 
-#include <memory>
+#include <optional>
 #include <vector>
 
 class CAcxReader;
@@ -56,7 +56,9 @@ private:
     CAcxCompoundTagBase* m_pCurrent = nullptr;
     int m_nFileType = 0;
     int64_t m_nSection = -1;
-    std::unique_ptr<CIsAcxHeader> m_pHeader;
-    std::unique_ptr<CIsAcxDoType> m_pAcxDoType;
-    std::unique_ptr<CIsAcxEsData> m_pESData;
+    // The collectors live in the handler: a file has one per base or view
+    // data compound, far too many for a heap allocation each.
+    std::optional<CIsAcxHeader> m_pHeader;
+    std::optional<CIsAcxDoType> m_pAcxDoType;
+    std::optional<CIsAcxEsData> m_pESData;
 };
