@@ -180,13 +180,16 @@ bool CAcxReader::skipBytes(uint64_t n) {
 }
 
 bool CAcxReader::readHeader(Header& h) {
-    uint8_t b[7];
-    if (m_nEnd - m_nPos >= 7) { // fast path: the whole header is buffered
-        std::memcpy(b, m_buf.data() + m_nPos, 7);
+    // The header is decoded where it lies in the buffer; only a header cut
+    // by the buffer's end is gathered first.
+    uint8_t gathered[7];
+    const uint8_t* b = m_buf.data() + m_nPos;
+    if (m_nEnd - m_nPos >= 7) {
         m_nPos += (b[0] & 0x80) ? 7 : 3;
     } else {
-        if (!readBytes(b, 3)) return false;
-        if ((b[0] & 0x80) && !readBytes(b + 3, 4)) return false;
+        if (!readBytes(gathered, 3)) return false;
+        if ((gathered[0] & 0x80) && !readBytes(gathered + 3, 4)) return false;
+        b = gathered;
     }
     h.tag.length = b[0] & 0x7Fu;
     h.tag.tagId = b[1] | uint32_t(b[2] & 0x1F) << 8;
