@@ -1,6 +1,6 @@
 // acxdump: prints an ACX file's tag tree and, for a PD-file, its header record.
 //
-//   acxdump [--unpack] [--no-tree] file...
+//   acxdump [--unpack] [--no-tree] FILE...    (--help explains)
 //
 // Each tag is one line, indented by depth: id, kind, length and the value
 // (numbers in decimal with their data-type code, strings quoted, at most 80
@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -131,29 +132,58 @@ void printHeader(const CIsAcxDscHeader& h) {
     std::printf("  tag 17               0x%08X\n", h.m_dwTag17);
 }
 
+constexpr const char* kUsage = "usage: acxdump [--unpack] [--no-tree] FILE...\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "Prints each ACX file's tag tree, one tag per line indented by depth: tag id,\n"
+    "kind, content length and value (numbers in decimal with their data-type\n"
+    "code, strings quoted, at most 80 bytes shown), then the header record the\n"
+    "PD-file reader takes from the file. Problems the reader reports appear as\n"
+    "\"! warning|error|fatal CODE\" lines. Plain and gzip files are read alike.\n"
+    "\n"
+    "  --no-tree   print the PD-file headers only\n"
+    "  --unpack    let the PD-file reader rewrite a gzip file uncompressed in\n"
+    "              place first (without it no file is ever changed)\n"
+    "  -h, --help  show this text\n"
+    "\n"
+    "Exit status: 0 every file read cleanly, 1 a file could not be read or\n"
+    "ended in a fatal error, 2 bad usage.\n";
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // Options apply to every file, wherever they stand.
     bool unpack = false, tree = true;
-    int files = 0, failures = 0;
+    std::vector<const char*> paths;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
         if (std::strcmp(argv[i], "--unpack") == 0) {
             unpack = true;
-            continue;
-        }
-        if (std::strcmp(argv[i], "--no-tree") == 0) {
+        } else if (std::strcmp(argv[i], "--no-tree") == 0) {
             tree = false;
-            continue;
+        } else if (argv[i][0] == '-') {
+            std::fprintf(stderr, "acxdump: unknown option '%s'\n%sTry 'acxdump --help' for more.\n",
+                         argv[i], kUsage);
+            return 2;
+        } else {
+            paths.push_back(argv[i]);
         }
-        if (std::strcmp(argv[i], "--help") == 0 || argv[i][0] == '-') {
-            std::printf("usage: acxdump [--unpack] [--no-tree] file...\n");
-            return argv[i][1] == '-' && argv[i][2] == 'h' ? 0 : 2;
-        }
-        ++files;
-        std::printf("== %s\n", argv[i]);
+    }
+    if (paths.empty()) {
+        std::fprintf(stderr, "%sTry 'acxdump --help' for more.\n", kUsage);
+        return 2;
+    }
+    int failures = 0;
+    for (const char* path : paths) {
+        std::printf("== %s\n", path);
         CIsAcxReader pd;
         pd.setUnpackInPlace(unpack);
-        if (unpack) pd.init(argv[i]); // rewrite first, so the tree shows the plain file
+        if (unpack) pd.init(path); // rewrite first, so the tree shows the plain file
         if (tree) {
             CAcxZFileSystem fs;
             Printer printer;
@@ -161,19 +191,15 @@ int main(int argc, char** argv) {
             reader.setFileSystem(&fs);
             reader.setErrorHandler(&printer);
             reader.setContentHandler(&printer);
-            reader.parse(argv[i]);
+            reader.parse(path);
             if (printer.m_nFatal) ++failures;
         }
-        if (!unpack) pd.init(argv[i]);
+        if (!unpack) pd.init(path);
         if (!tree && pd.lastFatal() != 0) {
             std::printf("! fatal %d\n", pd.lastFatal());
             ++failures;
         }
         printHeader(pd.header());
-    }
-    if (files == 0) {
-        std::printf("usage: acxdump [--unpack] [--no-tree] file...\n");
-        return 2;
     }
     return failures ? 1 : 0;
 }

@@ -15,7 +15,7 @@
 // first error prints the state code and the offset where it arose.
 //
 // Exit status: 0 success, 1 bad usage, 2 the file or element cannot be
-// opened, 3 the section did not read cleanly.
+// opened, 3 the data did not read cleanly (or could not be written out).
 #include "base/fs/FsSecCl.h"
 #include "platform/com/ComPtr.h"
 #include "platform/com/TaskAllocator.h"
@@ -321,16 +321,44 @@ int dumpValues(IStream* stream, std::string format) {
     return 0;
 }
 
+constexpr const char* kUsage = "usage: zebstg list FILE\n"
+                                "       zebstg cat FILE PATH\n"
+                                "       zebstg values FILE PATH [FORMAT]\n";
+
+constexpr const char* kHelp =
+    "\n"
+    "Looks inside a compound file without changing it.\n"
+    "\n"
+    "  list    the tree: kind, size, class id and path of every element\n"
+    "  cat     a stream's bytes, unchanged, to standard output\n"
+    "  values  a section's values as the section stream reads them, each with\n"
+    "          its byte offset\n"
+    "\n"
+    "PATH names a stream from the root with '/' between storages, e.g.\n"
+    "\"132B44C07FF711D385440050046A30/data\". FORMAT lists the value kinds read\n"
+    "in turn: u unsigned 32, i signed 32, H unsigned 16, h signed 16, b byte,\n"
+    "f float, d double, s string, w wide string, g GUID, v VARIANT; a trailing\n"
+    "'*' repeats the list until the data ends. Without FORMAT a section is shown\n"
+    "token by token (\"header\" streams are read as \"is\"). The first error\n"
+    "prints the state code and the offset where it arose.\n"
+    "\n"
+    "Exit status: 0 success, 1 bad usage, 2 the file or element cannot be\n"
+    "opened, 3 the data did not read cleanly.\n";
+
 int usage() {
-    std::fprintf(stderr, "usage: zebstg list FILE\n"
-                         "       zebstg cat FILE PATH\n"
-                         "       zebstg values FILE PATH [FORMAT]\n");
+    std::fputs(kUsage, stderr);
+    std::fputs("Try 'zebstg --help' for more.\n", stderr);
     return 1;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
     if (argc < 3) return usage();
     const std::string command = argv[1];
     if ((command == "list" && argc != 3) || (command == "cat" && argc != 4) ||
@@ -358,9 +386,21 @@ int main(int argc, char** argv) {
     }
     if (command == "cat") {
         char buf[65536];
-        ULONG n = 0;
-        while (SUCCEEDED(stream->Read(buf, sizeof buf, &n)) && n > 0)
-            std::fwrite(buf, 1, n, stdout);
+        for (;;) {
+            ULONG n = 0;
+            const HRESULT read = stream->Read(buf, sizeof buf, &n);
+            if (FAILED(read)) {
+                std::fprintf(stderr, "zebstg: reading %s failed (0x%08X)\n", argv[3],
+                             unsigned(read));
+                return 3;
+            }
+            if (n == 0) break;
+            if (std::fwrite(buf, 1, n, stdout) != n) break;
+        }
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            std::fprintf(stderr, "zebstg: writing to standard output failed\n");
+            return 3;
+        }
         return 0;
     }
     std::string format = argc == 5 ? argv[4] : "";
