@@ -1,5 +1,7 @@
 #include "platform/storage/CfbWriter.h"
 
+#include "platform/storage/CfbFormat.h"
+
 #include <cassert>
 #include <cstring>
 #include <new>
@@ -8,26 +10,14 @@ namespace zeb {
 
 namespace {
 
-constexpr uint32_t kSectorSize = 512;
-constexpr uint32_t kPerSector = kSectorSize / 4;
-constexpr uint32_t kMiniSectorSize = 64;
-constexpr uint32_t kMiniCutoff = 4096;
-constexpr uint32_t kEntrySize = 128;
-constexpr uint32_t kDifSect = 0xFFFFFFFC;
-constexpr uint32_t kFatSect = 0xFFFFFFFD;
-constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
-constexpr uint32_t kFreeSect = 0xFFFFFFFF;
-constexpr uint32_t kNoStream = 0xFFFFFFFF;
-constexpr uint64_t kMaxSectors = 0xFFFFFFF0ull;
+using namespace cfb;
 
-void put16(BYTE* p, uint16_t v) {
-    p[0] = static_cast<BYTE>(v);
-    p[1] = static_cast<BYTE>(v >> 8);
-}
-void put32(BYTE* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<BYTE>(v >> (8 * i));
-}
+// New files are version 3: 512-byte sectors, 128 FAT entries to a sector.
+constexpr uint32_t kSectorSize = kSectorSize3;
+constexpr uint32_t kPerSector = kSectorSize / 4;
+// The most sectors laid out; keeps every sector number clear of the
+// special values at the top of the range.
+constexpr uint64_t kMaxSectors = 0xFFFFFFF0ull;
 
 struct Entry {
     const CfbNode* node;
@@ -86,14 +76,14 @@ HRESULT CfbWriter::write(const CfbNode& root, std::vector<BYTE>& image) noexcept
             if (e.node->type != STGTY_STREAM) continue;
             e.size = e.node->size();
             if (e.size == 0) continue;
-            if (e.size < kMiniCutoff) {
+            if (e.size < kMiniStreamCutoff) {
                 e.start = static_cast<uint32_t>(miniSectors);
                 miniSectors += ceilDiv(e.size, kMiniSectorSize);
             } else {
                 bigSectors += ceilDiv(e.size, kSectorSize);
             }
         }
-        uint64_t dirSectors = ceilDiv(entries.size() * kEntrySize, kSectorSize);
+        uint64_t dirSectors = ceilDiv(entries.size() * kDirEntrySize, kSectorSize);
         uint64_t miniFatSectors = ceilDiv(miniSectors * 4, kSectorSize);
         uint64_t miniStreamSectors = ceilDiv(miniSectors * kMiniSectorSize, kSectorSize);
         uint64_t content = dirSectors + miniFatSectors + miniStreamSectors + bigSectors;
@@ -103,7 +93,8 @@ HRESULT CfbWriter::write(const CfbNode& root, std::vector<BYTE>& image) noexcept
         //    DIFAT's sectors.
         uint64_t fat = 1, difat = 0;
         for (;;) {
-            difat = fat > 109 ? ceilDiv(fat - 109, kPerSector - 1) : 0;
+            difat =
+                fat > kHeaderDifatEntries ? ceilDiv(fat - kHeaderDifatEntries, kPerSector - 1) : 0;
             uint64_t need = ceilDiv(content + fat + difat, kPerSector);
             if (need <= fat) break;
             fat = need;
@@ -124,7 +115,7 @@ HRESULT CfbWriter::write(const CfbNode& root, std::vector<BYTE>& image) noexcept
 
         // FAT entries.
         auto setFat = [&](uint64_t s, uint32_t v) {
-            put32(sector(fatStart + s / kPerSector) + 4 * (s % kPerSector), v);
+            store32(sector(fatStart + s / kPerSector) + 4 * (s % kPerSector), v);
         };
         for (uint64_t s = 0; s < fat * kPerSector; ++s)
             setFat(s, kFreeSect);
@@ -142,47 +133,46 @@ HRESULT CfbWriter::write(const CfbNode& root, std::vector<BYTE>& image) noexcept
         chain(miniStreamStart, miniStreamSectors);
 
         // Header.
-        static constexpr BYTE sig[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-        std::memcpy(base, sig, 8);
-        put16(base + 0x18, 0x003E);
-        put16(base + 0x1A, 3);
-        put16(base + 0x1C, 0xFFFE);
-        put16(base + 0x1E, 9);
-        put16(base + 0x20, 6);
-        put32(base + 0x2C, static_cast<uint32_t>(fat));
-        put32(base + 0x30, dirStart);
-        put32(base + 0x38, kMiniCutoff);
-        put32(base + 0x3C, miniFatSectors ? miniFatStart : kEndOfChain);
-        put32(base + 0x40, static_cast<uint32_t>(miniFatSectors));
-        put32(base + 0x44, difat ? difatStart : kEndOfChain);
-        put32(base + 0x48, static_cast<uint32_t>(difat));
-        for (uint32_t i = 0; i < 109; ++i)
-            put32(base + 0x4C + 4 * i, i < fat ? fatStart + i : kFreeSect);
+        std::memcpy(base + kHeaderSignature, kSignature, sizeof kSignature);
+        store16(base + kHeaderMinorVersion, kMinorVersion);
+        store16(base + kHeaderMajorVersion, kMajorVersion3);
+        store16(base + kHeaderByteOrder, kByteOrderMark);
+        store16(base + kHeaderSectorShift, kSectorShift3);
+        store16(base + kHeaderMiniSectorShift, kMiniSectorShift);
+        store32(base + kHeaderFatSectorCount, static_cast<uint32_t>(fat));
+        store32(base + kHeaderFirstDirSector, dirStart);
+        store32(base + kHeaderMiniCutoff, kMiniStreamCutoff);
+        store32(base + kHeaderFirstMiniFatSector, miniFatSectors ? miniFatStart : kEndOfChain);
+        store32(base + kHeaderMiniFatSectorCount, static_cast<uint32_t>(miniFatSectors));
+        store32(base + kHeaderFirstDifatSector, difat ? difatStart : kEndOfChain);
+        store32(base + kHeaderDifatSectorCount, static_cast<uint32_t>(difat));
+        for (uint32_t i = 0; i < kHeaderDifatEntries; ++i)
+            store32(base + kHeaderDifat + 4 * i, i < fat ? fatStart + i : kFreeSect);
         for (uint64_t d = 0; d < difat; ++d) {
             BYTE* p = sector(difatStart + d);
             for (uint32_t k = 0; k < kPerSector - 1; ++k) {
-                uint64_t f = 109 + d * (kPerSector - 1) + k;
-                put32(p + 4 * k, f < fat ? static_cast<uint32_t>(fatStart + f) : kFreeSect);
+                uint64_t f = kHeaderDifatEntries + d * (kPerSector - 1) + k;
+                store32(p + 4 * k, f < fat ? static_cast<uint32_t>(fatStart + f) : kFreeSect);
             }
-            put32(p + 4 * (kPerSector - 1),
-                  d + 1 < difat ? static_cast<uint32_t>(difatStart + d + 1) : kEndOfChain);
+            store32(p + 4 * (kPerSector - 1),
+                    d + 1 < difat ? static_cast<uint32_t>(difatStart + d + 1) : kEndOfChain);
         }
 
         // Stream contents, mini FAT and mini stream.
         BYTE* miniStream = sector(miniStreamStart);
         BYTE* miniFat = sector(miniFatStart);
         for (uint64_t k = 0; k < miniFatSectors * kPerSector; ++k)
-            put32(miniFat + 4 * k, kFreeSect);
+            store32(miniFat + 4 * k, kFreeSect);
         for (Entry& e : entries) {
             if (e.node->type != STGTY_STREAM || e.size == 0) continue;
             const BYTE* data = e.node->bytes();
-            if (e.size < kMiniCutoff) {
+            if (e.size < kMiniStreamCutoff) {
                 uint64_t n = ceilDiv(e.size, kMiniSectorSize);
                 std::memcpy(miniStream + static_cast<size_t>(e.start) * kMiniSectorSize, data,
                             e.size);
                 for (uint64_t k = 0; k < n; ++k)
-                    put32(miniFat + 4 * (e.start + k),
-                          k + 1 < n ? static_cast<uint32_t>(e.start + k + 1) : kEndOfChain);
+                    store32(miniFat + 4 * (e.start + k),
+                            k + 1 < n ? static_cast<uint32_t>(e.start + k + 1) : kEndOfChain);
             } else {
                 uint64_t n = ceilDiv(e.size, kSectorSize);
                 e.start = next;
@@ -195,12 +185,12 @@ HRESULT CfbWriter::write(const CfbNode& root, std::vector<BYTE>& image) noexcept
 
         // Directory.
         BYTE* dir = sector(dirStart);
-        for (size_t i = 0; i < dirSectors * (kSectorSize / kEntrySize); ++i) {
-            BYTE* p = dir + i * kEntrySize;
+        for (size_t i = 0; i < dirSectors * (kSectorSize / kDirEntrySize); ++i) {
+            BYTE* p = dir + i * kDirEntrySize;
             if (i >= entries.size()) {
-                put32(p + 0x44, kNoStream);
-                put32(p + 0x48, kNoStream);
-                put32(p + 0x4C, kNoStream);
+                store32(p + kEntryLeft, kNoStream);
+                store32(p + kEntryRight, kNoStream);
+                store32(p + kEntryChild, kNoStream);
                 continue;
             }
             const Entry& e = entries[i];
@@ -208,30 +198,31 @@ HRESULT CfbWriter::write(const CfbNode& root, std::vector<BYTE>& image) noexcept
             std::u16string name = i == 0 ? std::u16string(u"Root Entry") : n.name;
             assert(name.size() <= 31);
             for (size_t k = 0; k < name.size(); ++k)
-                put16(p + 2 * k, name[k]);
-            put16(p + 0x40, static_cast<uint16_t>((name.size() + 1) * 2));
-            p[0x42] = i == 0 ? 5 : (n.type == STGTY_STREAM ? 2 : 1);
-            p[0x43] = e.black ? 1 : 0;
-            put32(p + 0x44, e.left);
-            put32(p + 0x48, e.right);
-            put32(p + 0x4C, e.child);
+                store16(p + kEntryName + 2 * k, name[k]);
+            store16(p + kEntryNameLength, static_cast<uint16_t>((name.size() + 1) * 2));
+            p[kEntryType] =
+                i == 0 ? kTypeRoot : (n.type == STGTY_STREAM ? kTypeStream : kTypeStorage);
+            p[kEntryColour] = e.black ? kColourBlack : kColourRed;
+            store32(p + kEntryLeft, e.left);
+            store32(p + kEntryRight, e.right);
+            store32(p + kEntryChild, e.child);
             if (n.type == STGTY_STORAGE) {
-                put32(p + 0x50, n.clsid.Data1);
-                put16(p + 0x54, n.clsid.Data2);
-                put16(p + 0x56, n.clsid.Data3);
-                std::memcpy(p + 0x58, n.clsid.Data4, 8);
-                put32(p + 0x60, n.stateBits);
-                put32(p + 0x64, n.ctime.dwLowDateTime);
-                put32(p + 0x68, n.ctime.dwHighDateTime);
-                put32(p + 0x6C, n.mtime.dwLowDateTime);
-                put32(p + 0x70, n.mtime.dwHighDateTime);
+                store32(p + kEntryClsid, n.clsid.Data1);
+                store16(p + kEntryClsid + 4, n.clsid.Data2);
+                store16(p + kEntryClsid + 6, n.clsid.Data3);
+                std::memcpy(p + kEntryClsid + 8, n.clsid.Data4, 8);
+                store32(p + kEntryStateBits, n.stateBits);
+                store32(p + kEntryCreated, n.ctime.dwLowDateTime);
+                store32(p + kEntryCreated + 4, n.ctime.dwHighDateTime);
+                store32(p + kEntryModified, n.mtime.dwLowDateTime);
+                store32(p + kEntryModified + 4, n.mtime.dwHighDateTime);
             }
             if (i == 0) {
-                put32(p + 0x74, miniStreamSectors ? miniStreamStart : kEndOfChain);
-                put32(p + 0x78, static_cast<uint32_t>(miniSectors * kMiniSectorSize));
+                store32(p + kEntryStart, miniStreamSectors ? miniStreamStart : kEndOfChain);
+                store32(p + kEntryStreamSize, static_cast<uint32_t>(miniSectors * kMiniSectorSize));
             } else if (n.type == STGTY_STREAM) {
-                put32(p + 0x74, e.size ? e.start : kEndOfChain);
-                put32(p + 0x78, static_cast<uint32_t>(e.size));
+                store32(p + kEntryStart, e.size ? e.start : kEndOfChain);
+                store32(p + kEntryStreamSize, static_cast<uint32_t>(e.size));
             }
         }
         return S_OK;
