@@ -4,7 +4,6 @@
 
 #include <cassert>
 #include <cstring>
-#include <new>
 
 namespace zeb {
 
@@ -63,9 +62,9 @@ struct Layout {
     uint32_t miniStreamStart = 0;
 };
 
-// Builds one image in four steps: the directory entries and their trees,
-// the layout (every region's and every stream's sectors), then the
-// allocation tables, the header, the stream bytes and the directory.
+// Builds one image: first the directory entries and their sibling trees,
+// then the layout (every region's and every stream's sectors), and only
+// then the bytes: allocation tables, header, stream contents, directory.
 // The steps may throw bad_alloc; CfbWriter::write turns that into a code.
 class ImageBuilder {
 public:
