@@ -2,6 +2,7 @@
 
 #include "co/CCoTraceRecord.h"
 #include "platform/com/Marshal.h"
+#include "platform/storage/StreamSeek.h"
 
 #include <algorithm>
 
@@ -68,25 +69,11 @@ HRESULT FsStream::Write(const void* pv, ULONG cb, ULONG* pcbWritten) {
 
 HRESULT FsStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER* plibNewPosition) {
     zeb::TracedSectionLock lock(&m_csData, "FsStream::Seek");
-    int64_t base = 0;
-    switch (dwOrigin) {
-    case STREAM_SEEK_SET:
-        base = 0;
-        break;
-    case STREAM_SEEK_CUR:
-        base = m_dwPos;
-        break;
-    case STREAM_SEEK_END:
-        base = m_store.size();
-        break;
-    default:
-        return STG_E_INVALIDFUNCTION;
-    }
-    // A move that cannot be added without overflow is outside the range anyway.
-    if (dlibMove.QuadPart > int64_t(0xFFFFFFFFll) || dlibMove.QuadPart < -int64_t(0xFFFFFFFFll))
-        return STG_E_INVALIDFUNCTION;
-    const int64_t target = base + dlibMove.QuadPart;
-    if (target < 0 || target > int64_t(0xFFFFFFFFll)) return STG_E_INVALIDFUNCTION;
+    // The position is 32 bits wide, as are the block store's sizes.
+    uint64_t target = 0;
+    const HRESULT hr = zeb::computeSeekPosition(m_dwPos, m_store.size(), dlibMove.QuadPart,
+                                                dwOrigin, 0xFFFFFFFFull, &target);
+    if (FAILED(hr)) return hr;
     m_dwPos = DWORD(target);
     if (plibNewPosition) plibNewPosition->QuadPart = m_dwPos;
     return S_OK;

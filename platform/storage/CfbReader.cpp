@@ -1,5 +1,7 @@
 #include "platform/storage/CfbReader.h"
 
+#include "platform/storage/CfbFormat.h"
+
 #include <cstring>
 #include <new>
 #include <utility>
@@ -9,24 +11,7 @@ namespace zeb {
 
 namespace {
 
-constexpr BYTE kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-constexpr uint32_t kMaxRegSect = 0xFFFFFFFA;
-constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
-constexpr uint32_t kNoStream = 0xFFFFFFFF;
-constexpr uint32_t kMiniSectorSize = 64;
-constexpr uint32_t kMiniCutoff = 4096;
-constexpr uint32_t kEntrySize = 128;
-
-uint16_t get16(const BYTE* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t get32(const BYTE* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint64_t get64(const BYTE* p) {
-    return get32(p) | (static_cast<uint64_t>(get32(p + 4)) << 32);
-}
+using namespace cfb;
 
 struct Corrupt {
     HRESULT hr;
@@ -41,12 +26,16 @@ public:
     std::shared_ptr<CfbNode> parse() {
         if (!CfbReader::hasSignature(m_image, m_size)) fail(STG_E_INVALIDHEADER);
         const BYTE* h = m_image;
-        uint16_t major = get16(h + 0x1A);
-        if (get16(h + 0x1C) != 0xFFFE) fail(STG_E_INVALIDHEADER);
-        uint16_t shift = get16(h + 0x1E);
-        if (!((major == 3 && shift == 9) || (major == 4 && shift == 12))) fail(STG_E_INVALIDHEADER);
-        if (get16(h + 0x20) != 6 || get32(h + 0x38) != kMiniCutoff) fail(STG_E_INVALIDHEADER);
-        m_v3 = major == 3;
+        uint16_t major = load16(h + kHeaderMajorVersion);
+        if (load16(h + kHeaderByteOrder) != kByteOrderMark) fail(STG_E_INVALIDHEADER);
+        uint16_t shift = load16(h + kHeaderSectorShift);
+        if (!((major == kMajorVersion3 && shift == kSectorShift3) ||
+              (major == kMajorVersion4 && shift == kSectorShift4)))
+            fail(STG_E_INVALIDHEADER);
+        if (load16(h + kHeaderMiniSectorShift) != kMiniSectorShift ||
+            load32(h + kHeaderMiniCutoff) != kMiniStreamCutoff)
+            fail(STG_E_INVALIDHEADER);
+        m_v3 = major == kMajorVersion3;
         m_sectorSize = 1u << shift;
         if (m_size < m_sectorSize && !m_v3) fail(STG_E_INVALIDHEADER);
         // Sectors follow the header's sector; a short last sector reads as zeros.
@@ -57,8 +46,8 @@ public:
         m_used.assign(m_sectorCount, false);
 
         readFat(h);
-        readDirectory(get32(h + 0x30));
-        readMiniFat(get32(h + 0x3C), get32(h + 0x40));
+        readDirectory(load32(h + kHeaderFirstDirSector));
+        readMiniFat(load32(h + kHeaderFirstMiniFatSector), load32(h + kHeaderMiniFatSectorCount));
         return buildTree();
     }
 
@@ -90,14 +79,14 @@ private:
     }
 
     void readFat(const BYTE* h) {
-        uint32_t fatSectors = get32(h + 0x2C);
-        uint32_t difatStart = get32(h + 0x44);
-        uint32_t difatCount = get32(h + 0x48);
+        uint32_t fatSectors = load32(h + kHeaderFatSectorCount);
+        uint32_t difatStart = load32(h + kHeaderFirstDifatSector);
+        uint32_t difatCount = load32(h + kHeaderDifatSectorCount);
         if (fatSectors > m_sectorCount || difatCount > m_sectorCount) fail(STG_E_DOCFILECORRUPT);
         std::vector<uint32_t> fatIds;
         fatIds.reserve(fatSectors);
-        for (uint32_t i = 0; i < 109 && fatIds.size() < fatSectors; ++i)
-            fatIds.push_back(get32(h + 0x4C + 4 * i));
+        for (uint32_t i = 0; i < kHeaderDifatEntries && fatIds.size() < fatSectors; ++i)
+            fatIds.push_back(load32(h + kHeaderDifat + 4 * i));
         uint32_t perSector = m_sectorSize / 4;
         std::vector<BYTE> buf(m_sectorSize);
         uint32_t next = difatStart;
@@ -105,8 +94,8 @@ private:
             claim(next);
             copySector(next, 0, m_sectorSize, buf.data());
             for (uint32_t k = 0; k + 1 < perSector && fatIds.size() < fatSectors; ++k)
-                fatIds.push_back(get32(buf.data() + 4 * k));
-            next = get32(buf.data() + 4 * (perSector - 1));
+                fatIds.push_back(load32(buf.data() + 4 * k));
+            next = load32(buf.data() + 4 * (perSector - 1));
         }
         if (fatIds.size() < fatSectors) fail(STG_E_DOCFILECORRUPT);
         m_fat.resize(static_cast<size_t>(fatSectors) * perSector);
@@ -114,7 +103,7 @@ private:
             claim(fatIds[i]);
             copySector(fatIds[i], 0, m_sectorSize, buf.data());
             for (uint32_t k = 0; k < perSector; ++k)
-                m_fat[static_cast<size_t>(i) * perSector + k] = get32(buf.data() + 4 * k);
+                m_fat[static_cast<size_t>(i) * perSector + k] = load32(buf.data() + 4 * k);
         }
     }
 
@@ -175,7 +164,7 @@ private:
 
     void readDirectory(uint32_t start) {
         m_dir = readChain(start, 0, true);
-        m_entryCount = m_dir.size() / kEntrySize;
+        m_entryCount = m_dir.size() / kDirEntrySize;
         if (m_entryCount == 0) fail(STG_E_DOCFILECORRUPT);
     }
 
@@ -186,16 +175,16 @@ private:
         if (raw.size() / m_sectorSize < count) fail(STG_E_DOCFILECORRUPT);
         m_miniFat.resize(raw.size() / 4);
         for (size_t i = 0; i < m_miniFat.size(); ++i)
-            m_miniFat[i] = get32(raw.data() + 4 * i);
+            m_miniFat[i] = load32(raw.data() + 4 * i);
     }
 
     const BYTE* entry(uint32_t id) const {
-        return m_dir.data() + static_cast<size_t>(id) * kEntrySize;
+        return m_dir.data() + static_cast<size_t>(id) * kDirEntrySize;
     }
 
     uint64_t entrySize(const BYTE* e) const {
         // Version 3 writers may leave garbage in the high half.
-        return m_v3 ? get32(e + 0x78) : get64(e + 0x78);
+        return m_v3 ? load32(e + kEntryStreamSize) : load64(e + kEntryStreamSize);
     }
 
     std::vector<BYTE> readMini(uint32_t start, uint64_t bytes) {
@@ -219,32 +208,33 @@ private:
     }
 
     void fillNode(CfbNode& node, const BYTE* e, bool root) {
-        uint16_t nameBytes = get16(e + 0x40);
+        uint16_t nameBytes = load16(e + kEntryNameLength);
         if (root) {
             node.name = u"Root Entry";
         } else {
-            if (nameBytes < 4 || nameBytes > 64 || nameBytes % 2) fail(STG_E_DOCFILECORRUPT);
+            if (nameBytes < 4 || nameBytes > kMaxNameBytes || nameBytes % 2)
+                fail(STG_E_DOCFILECORRUPT);
             node.name.resize(nameBytes / 2 - 1);
             for (size_t i = 0; i < node.name.size(); ++i)
-                node.name[i] = get16(e + 2 * i);
+                node.name[i] = load16(e + kEntryName + 2 * i);
         }
-        node.clsid.Data1 = get32(e + 0x50);
-        node.clsid.Data2 = get16(e + 0x54);
-        node.clsid.Data3 = get16(e + 0x56);
-        std::memcpy(node.clsid.Data4, e + 0x58, 8);
-        node.stateBits = get32(e + 0x60);
-        node.ctime = FILETIME{get32(e + 0x64), get32(e + 0x68)};
-        node.mtime = FILETIME{get32(e + 0x6C), get32(e + 0x70)};
+        node.clsid.Data1 = load32(e + kEntryClsid);
+        node.clsid.Data2 = load16(e + kEntryClsid + 4);
+        node.clsid.Data3 = load16(e + kEntryClsid + 6);
+        std::memcpy(node.clsid.Data4, e + kEntryClsid + 8, 8);
+        node.stateBits = load32(e + kEntryStateBits);
+        node.ctime = FILETIME{load32(e + kEntryCreated), load32(e + kEntryCreated + 4)};
+        node.mtime = FILETIME{load32(e + kEntryModified), load32(e + kEntryModified + 4)};
     }
 
     std::shared_ptr<CfbNode> buildTree() {
         const BYTE* rootEntry = entry(0);
-        if (rootEntry[0x42] != 5) fail(STG_E_DOCFILECORRUPT);
+        if (rootEntry[kEntryType] != kTypeRoot) fail(STG_E_DOCFILECORRUPT);
         auto root = std::make_shared<CfbNode>();
         fillNode(*root, rootEntry, true);
         root->type = STGTY_STORAGE;
         uint64_t miniSize = entrySize(rootEntry);
-        uint32_t miniStart = get32(rootEntry + 0x74);
+        uint32_t miniStart = load32(rootEntry + kEntryStart);
         if (miniSize > 0 && miniStart != kEndOfChain)
             m_miniStream = readChain(miniStart, miniSize, false);
         m_miniUsed.assign(m_miniFat.size(), false);
@@ -259,7 +249,7 @@ private:
             uint32_t depth;
         };
         std::vector<Item> work;
-        uint32_t firstChild = get32(rootEntry + 0x4C);
+        uint32_t firstChild = load32(rootEntry + kEntryChild);
         if (firstChild != kNoStream) work.push_back({firstChild, root.get(), 0});
         while (!work.empty()) {
             auto [id, owner, depth] = work.back();
@@ -267,17 +257,18 @@ private:
             if (id >= m_entryCount || visited[id]) fail(STG_E_DOCFILECORRUPT);
             visited[id] = true;
             const BYTE* e = entry(id);
-            BYTE kind = e[0x42];
-            if (kind != 1 && kind != 2) fail(STG_E_DOCFILECORRUPT);
+            BYTE kind = e[kEntryType];
+            if (kind != kTypeStorage && kind != kTypeStream) fail(STG_E_DOCFILECORRUPT);
             auto node = std::make_shared<CfbNode>();
             fillNode(*node, e, false);
             node->parent = owner;
-            uint32_t left = get32(e + 0x44), right = get32(e + 0x48), child = get32(e + 0x4C);
-            if (kind == 2) {
+            uint32_t left = load32(e + kEntryLeft), right = load32(e + kEntryRight),
+                     child = load32(e + kEntryChild);
+            if (kind == kTypeStream) {
                 node->type = STGTY_STREAM;
                 uint64_t size = entrySize(e);
-                uint32_t start = get32(e + 0x74);
-                if (size >= kMiniCutoff && m_owner) {
+                uint32_t start = load32(e + kEntryStart);
+                if (size >= kMiniStreamCutoff && m_owner) {
                     const BYTE* view = nullptr;
                     node->data = readChain(start, size, false, &view);
                     if (view) {
@@ -285,7 +276,7 @@ private:
                         node->view = view;
                         node->viewSize = static_cast<size_t>(size);
                     }
-                } else if (size >= kMiniCutoff)
+                } else if (size >= kMiniStreamCutoff)
                     node->data = readChain(start, size, false);
                 else if (size > 0)
                     node->data = readMini(start, size);
@@ -307,7 +298,7 @@ private:
     size_t m_size;
     std::shared_ptr<const BYTE[]> m_owner; // set: streams may view the image
     bool m_v3 = true;
-    uint32_t m_sectorSize = 512;
+    uint32_t m_sectorSize = kSectorSize3;
     uint32_t m_sectorCount = 0;
     std::vector<bool> m_used;
     std::vector<uint32_t> m_fat;
@@ -321,7 +312,8 @@ private:
 } // namespace
 
 bool CfbReader::hasSignature(const BYTE* image, size_t size) noexcept {
-    return image && size >= 512 && std::memcmp(image, kSignature, 8) == 0;
+    return image && size >= cfb::kHeaderSize &&
+           std::memcmp(image + cfb::kHeaderSignature, cfb::kSignature, sizeof cfb::kSignature) == 0;
 }
 
 HRESULT CfbReader::read(const BYTE* image, size_t size, std::shared_ptr<CfbNode>& root) noexcept {

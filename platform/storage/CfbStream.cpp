@@ -1,7 +1,9 @@
 #include "platform/storage/CfbStream.h"
 
 #include "platform/storage/CfbStorage.h"
+#include "platform/storage/StreamSeek.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -79,24 +81,15 @@ HRESULT CfbStream::Write(const void* pv, ULONG cb, ULONG* pcbWritten) {
 HRESULT CfbStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER* plibNewPosition) {
     std::lock_guard lock(m_doc->mutex);
     if (HRESULT hr = usable(); FAILED(hr)) return hr;
-    int64_t base = 0;
-    switch (dwOrigin) {
-    case STREAM_SEEK_SET:
-        base = 0;
-        break;
-    case STREAM_SEEK_CUR:
-        base = static_cast<int64_t>(m_position);
-        break;
-    case STREAM_SEEK_END:
-        base = static_cast<int64_t>(m_node->size());
-        break;
-    default:
-        return STG_E_INVALIDFUNCTION;
-    }
-    int64_t target = 0;
-    if (__builtin_add_overflow(base, dlibMove.QuadPart, &target) || target < 0)
-        return STG_E_INVALIDFUNCTION;
-    m_position = static_cast<uint64_t>(target);
+    // Past the size limit nothing can be read or written; a stream read
+    // from a version 4 file may be larger, and its whole length stays
+    // reachable.
+    uint64_t size = m_node->size();
+    uint64_t target = 0;
+    HRESULT hr = computeSeekPosition(m_position, size, dlibMove.QuadPart, dwOrigin,
+                                     std::max(kMaxStreamSize, size), &target);
+    if (FAILED(hr)) return hr;
+    m_position = target;
     if (plibNewPosition) plibNewPosition->QuadPart = m_position;
     return S_OK;
 }
@@ -127,9 +120,13 @@ HRESULT CfbStream::CopyTo(IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbR
             if (HRESULT hr = usable(); FAILED(hr)) return hr;
             size_t size = m_node->size();
             uint64_t n = m_position < size ? std::min<uint64_t>(cb.QuadPart, size - m_position) : 0;
-            const BYTE* from = m_node->bytes() + m_position;
-            bytes.assign(from, from + n);
-            m_position += n;
+            if (n) {
+                // Only a position inside the bytes may be added to their
+                // pointer (which is null while the stream has none).
+                const BYTE* from = m_node->bytes() + m_position;
+                bytes.assign(from, from + n);
+                m_position += n;
+            }
         }
         if (pcbRead) pcbRead->QuadPart = bytes.size();
         size_t done = 0;

@@ -1,7 +1,9 @@
 // IStream on a stream node of an open compound file (CfbDocument). Reads
 // and writes go to the node's bytes; the root storage saves them.
 // Streams are limited to 4 GiB - 1 bytes (the format's version 3 limit):
-// growing past it gives STG_E_MEDIUMFULL.
+// growing past it gives STG_E_MEDIUMFULL. Seek follows computeSeekPosition
+// (StreamSeek.h) with that limit as the last position (or the stream's
+// size, for a larger stream read from a version 4 file).
 #pragma once
 
 #include "platform/com/ComObject.h"

@@ -1,33 +1,22 @@
 #include "platform/storage/CfbWriter.h"
 
+#include "platform/storage/CfbFormat.h"
+
 #include <cassert>
 #include <cstring>
-#include <new>
 
 namespace zeb {
 
 namespace {
 
-constexpr uint32_t kSectorSize = 512;
-constexpr uint32_t kPerSector = kSectorSize / 4;
-constexpr uint32_t kMiniSectorSize = 64;
-constexpr uint32_t kMiniCutoff = 4096;
-constexpr uint32_t kEntrySize = 128;
-constexpr uint32_t kDifSect = 0xFFFFFFFC;
-constexpr uint32_t kFatSect = 0xFFFFFFFD;
-constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
-constexpr uint32_t kFreeSect = 0xFFFFFFFF;
-constexpr uint32_t kNoStream = 0xFFFFFFFF;
-constexpr uint64_t kMaxSectors = 0xFFFFFFF0ull;
+using namespace cfb;
 
-void put16(BYTE* p, uint16_t v) {
-    p[0] = static_cast<BYTE>(v);
-    p[1] = static_cast<BYTE>(v >> 8);
-}
-void put32(BYTE* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<BYTE>(v >> (8 * i));
-}
+// New files are version 3: 512-byte sectors, 128 FAT entries to a sector.
+constexpr uint32_t kSectorSize = kSectorSize3;
+constexpr uint32_t kPerSector = kSectorSize / 4;
+// The most sectors laid out; keeps every sector number clear of the
+// special values at the top of the range.
+constexpr uint64_t kMaxSectors = 0xFFFFFFF0ull;
 
 struct Entry {
     const CfbNode* node;
@@ -55,190 +44,263 @@ uint32_t link(std::vector<Entry>& entries, uint32_t first, uint32_t lo, uint32_t
     return id;
 }
 
-} // namespace
+// Where each region of the image goes. Sector numbers count from the
+// first sector after the header; the regions follow each other in this
+// order: FAT, DIFAT, directory, mini FAT, mini stream, large streams.
+struct Layout {
+    uint64_t miniSectors = 0; // mini sectors used by the small streams
+    uint64_t fatSectors = 0;
+    uint64_t difatSectors = 0;
+    uint64_t dirSectors = 0;
+    uint64_t miniFatSectors = 0;
+    uint64_t miniStreamSectors = 0;
+    uint64_t totalSectors = 0;
+    uint32_t fatStart = 0;
+    uint32_t difatStart = 0;
+    uint32_t dirStart = 0;
+    uint32_t miniFatStart = 0;
+    uint32_t miniStreamStart = 0;
+};
 
-HRESULT CfbWriter::write(const CfbNode& root, std::vector<BYTE>& image) noexcept {
-    try {
-        // 1. Directory entries, storage by storage (breadth first), each
-        //    storage's children contiguous in directory order.
-        std::vector<Entry> entries;
-        entries.push_back(Entry{&root});
-        for (size_t i = 0; i < entries.size(); ++i) {
-            const CfbNode* n = entries[i].node;
+// Builds one image: first the directory entries and their sibling trees,
+// then the layout (every region's and every stream's sectors), and only
+// then the bytes: allocation tables, header, stream contents, directory.
+// The steps may throw bad_alloc; CfbWriter::write turns that into a code.
+class ImageBuilder {
+public:
+    explicit ImageBuilder(std::vector<BYTE>& image) : m_image(image) {}
+
+    HRESULT build(const CfbNode& root) {
+        collectEntries(root);
+        if (m_entries.size() >= kNoStream / 2) return STG_E_DOCFILETOOLARGE;
+        if (HRESULT hr = planLayout(); FAILED(hr)) return hr;
+        m_image.assign(static_cast<size_t>((m_layout.totalSectors + 1) * kSectorSize), 0);
+        writeAllocationTables();
+        writeHeader();
+        writeStreams();
+        writeDirectory();
+        return S_OK;
+    }
+
+private:
+    static bool inMiniStream(const Entry& e) { return e.size > 0 && e.size < kMiniStreamCutoff; }
+    static bool inOwnSectors(const Entry& e) { return e.size >= kMiniStreamCutoff; }
+
+    BYTE* sector(uint64_t s) { return m_image.data() + (s + 1) * kSectorSize; }
+
+    void setFat(uint64_t s, uint32_t v) {
+        store32(sector(m_layout.fatStart + s / kPerSector) + 4 * (s % kPerSector), v);
+    }
+
+    // Links count consecutive sectors from start in the FAT.
+    void chainFat(uint32_t start, uint64_t count) {
+        for (uint64_t k = 0; k < count; ++k)
+            setFat(start + k, k + 1 < count ? static_cast<uint32_t>(start + k + 1) : kEndOfChain);
+    }
+
+    // Directory entries, storage by storage (breadth first), each storage's
+    // children contiguous in directory order and linked as a balanced tree.
+    void collectEntries(const CfbNode& root) {
+        m_entries.push_back(Entry{&root});
+        for (size_t i = 0; i < m_entries.size(); ++i) {
+            const CfbNode* n = m_entries[i].node;
             if (n->type != STGTY_STORAGE || n->children.empty()) continue;
-            uint32_t first = static_cast<uint32_t>(entries.size());
+            uint32_t first = static_cast<uint32_t>(m_entries.size());
             uint32_t count = static_cast<uint32_t>(n->children.size());
             for (const auto& [key, child] : n->children)
-                entries.push_back(Entry{child.get()});
+                m_entries.push_back(Entry{child.get()});
             // Depth of the bottom level; it is red unless the tree is perfect.
             uint32_t bottom = 0;
             while ((2u << bottom) - 1 < count)
                 ++bottom;
             bool perfect = ((count + 1) & count) == 0;
             uint32_t redDepth = (perfect || bottom == 0) ? UINT32_MAX : bottom;
-            entries[i].child = link(entries, first, 0, count, 0, redDepth);
+            m_entries[i].child = link(m_entries, first, 0, count, 0, redDepth);
         }
-        if (entries.size() >= kNoStream / 2) return STG_E_DOCFILETOOLARGE;
+    }
 
-        // 2. Streams: small ones go to the mini stream.
-        uint64_t miniSectors = 0, bigSectors = 0;
-        for (Entry& e : entries) {
+    // Sizes every region and places every stream: small streams in the
+    // mini stream in directory order, large ones after it, each in one run.
+    HRESULT planLayout() {
+        Layout& l = m_layout;
+        uint64_t bigSectors = 0;
+        for (Entry& e : m_entries) {
             if (e.node->type != STGTY_STREAM) continue;
             e.size = e.node->size();
-            if (e.size == 0) continue;
-            if (e.size < kMiniCutoff) {
-                e.start = static_cast<uint32_t>(miniSectors);
-                miniSectors += ceilDiv(e.size, kMiniSectorSize);
-            } else {
+            if (inMiniStream(e)) {
+                e.start = static_cast<uint32_t>(l.miniSectors);
+                l.miniSectors += ceilDiv(e.size, kMiniSectorSize);
+            } else if (inOwnSectors(e)) {
                 bigSectors += ceilDiv(e.size, kSectorSize);
             }
         }
-        uint64_t dirSectors = ceilDiv(entries.size() * kEntrySize, kSectorSize);
-        uint64_t miniFatSectors = ceilDiv(miniSectors * 4, kSectorSize);
-        uint64_t miniStreamSectors = ceilDiv(miniSectors * kMiniSectorSize, kSectorSize);
-        uint64_t content = dirSectors + miniFatSectors + miniStreamSectors + bigSectors;
+        l.dirSectors = ceilDiv(m_entries.size() * kDirEntrySize, kSectorSize);
+        l.miniFatSectors = ceilDiv(l.miniSectors * 4, kSectorSize);
+        l.miniStreamSectors = ceilDiv(l.miniSectors * kMiniSectorSize, kSectorSize);
+        uint64_t content = l.dirSectors + l.miniFatSectors + l.miniStreamSectors + bigSectors;
         if (content > kMaxSectors) return STG_E_DOCFILETOOLARGE;
 
-        // 3. FAT and DIFAT sizes: the FAT must also map its own and the
-        //    DIFAT's sectors.
+        // The FAT must also map its own and the DIFAT's sectors.
         uint64_t fat = 1, difat = 0;
         for (;;) {
-            difat = fat > 109 ? ceilDiv(fat - 109, kPerSector - 1) : 0;
+            difat =
+                fat > kHeaderDifatEntries ? ceilDiv(fat - kHeaderDifatEntries, kPerSector - 1) : 0;
             uint64_t need = ceilDiv(content + fat + difat, kPerSector);
             if (need <= fat) break;
             fat = need;
         }
-        uint64_t total = fat + difat + content;
-        if (total > kMaxSectors) return STG_E_DOCFILETOOLARGE;
+        l.fatSectors = fat;
+        l.difatSectors = difat;
+        l.totalSectors = fat + difat + content;
+        if (l.totalSectors > kMaxSectors) return STG_E_DOCFILETOOLARGE;
 
-        uint32_t fatStart = 0;
-        uint32_t difatStart = static_cast<uint32_t>(fat);
-        uint32_t dirStart = static_cast<uint32_t>(fat + difat);
-        uint32_t miniFatStart = static_cast<uint32_t>(dirStart + dirSectors);
-        uint32_t miniStreamStart = static_cast<uint32_t>(miniFatStart + miniFatSectors);
-        uint32_t next = static_cast<uint32_t>(miniStreamStart + miniStreamSectors);
+        l.fatStart = 0;
+        l.difatStart = static_cast<uint32_t>(fat);
+        l.dirStart = static_cast<uint32_t>(fat + difat);
+        l.miniFatStart = static_cast<uint32_t>(l.dirStart + l.dirSectors);
+        l.miniStreamStart = static_cast<uint32_t>(l.miniFatStart + l.miniFatSectors);
+        uint32_t next = static_cast<uint32_t>(l.miniStreamStart + l.miniStreamSectors);
+        for (Entry& e : m_entries) {
+            if (e.node->type != STGTY_STREAM || !inOwnSectors(e)) continue;
+            e.start = next;
+            next = static_cast<uint32_t>(next + ceilDiv(e.size, kSectorSize));
+        }
+        assert(next == l.totalSectors);
+        return S_OK;
+    }
 
-        image.assign(static_cast<size_t>((total + 1) * kSectorSize), 0);
-        BYTE* base = image.data();
-        auto sector = [&](uint64_t s) { return base + (s + 1) * kSectorSize; };
-
-        // FAT entries.
-        auto setFat = [&](uint64_t s, uint32_t v) {
-            put32(sector(fatStart + s / kPerSector) + 4 * (s % kPerSector), v);
-        };
-        for (uint64_t s = 0; s < fat * kPerSector; ++s)
+    // FAT, DIFAT sectors and mini FAT.
+    void writeAllocationTables() {
+        const Layout& l = m_layout;
+        for (uint64_t s = 0; s < l.fatSectors * kPerSector; ++s)
             setFat(s, kFreeSect);
-        for (uint64_t s = 0; s < fat; ++s)
-            setFat(fatStart + s, kFatSect);
-        for (uint64_t s = 0; s < difat; ++s)
-            setFat(difatStart + s, kDifSect);
-        auto chain = [&](uint32_t start, uint64_t count) {
-            for (uint64_t k = 0; k < count; ++k)
-                setFat(start + k,
-                       k + 1 < count ? static_cast<uint32_t>(start + k + 1) : kEndOfChain);
-        };
-        chain(dirStart, dirSectors);
-        chain(miniFatStart, miniFatSectors);
-        chain(miniStreamStart, miniStreamSectors);
+        for (uint64_t s = 0; s < l.fatSectors; ++s)
+            setFat(l.fatStart + s, kFatSect);
+        for (uint64_t s = 0; s < l.difatSectors; ++s)
+            setFat(l.difatStart + s, kDifSect);
+        chainFat(l.dirStart, l.dirSectors);
+        chainFat(l.miniFatStart, l.miniFatSectors);
+        chainFat(l.miniStreamStart, l.miniStreamSectors);
+        for (const Entry& e : m_entries)
+            if (e.node->type == STGTY_STREAM && inOwnSectors(e))
+                chainFat(e.start, ceilDiv(e.size, kSectorSize));
 
-        // Header.
-        static constexpr BYTE sig[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-        std::memcpy(base, sig, 8);
-        put16(base + 0x18, 0x003E);
-        put16(base + 0x1A, 3);
-        put16(base + 0x1C, 0xFFFE);
-        put16(base + 0x1E, 9);
-        put16(base + 0x20, 6);
-        put32(base + 0x2C, static_cast<uint32_t>(fat));
-        put32(base + 0x30, dirStart);
-        put32(base + 0x38, kMiniCutoff);
-        put32(base + 0x3C, miniFatSectors ? miniFatStart : kEndOfChain);
-        put32(base + 0x40, static_cast<uint32_t>(miniFatSectors));
-        put32(base + 0x44, difat ? difatStart : kEndOfChain);
-        put32(base + 0x48, static_cast<uint32_t>(difat));
-        for (uint32_t i = 0; i < 109; ++i)
-            put32(base + 0x4C + 4 * i, i < fat ? fatStart + i : kFreeSect);
-        for (uint64_t d = 0; d < difat; ++d) {
-            BYTE* p = sector(difatStart + d);
+        // The FAT sectors past the header's slots, kPerSector - 1 to a DIFAT
+        // sector whose last slot links the next one.
+        for (uint64_t d = 0; d < l.difatSectors; ++d) {
+            BYTE* p = sector(l.difatStart + d);
             for (uint32_t k = 0; k < kPerSector - 1; ++k) {
-                uint64_t f = 109 + d * (kPerSector - 1) + k;
-                put32(p + 4 * k, f < fat ? static_cast<uint32_t>(fatStart + f) : kFreeSect);
+                uint64_t f = kHeaderDifatEntries + d * (kPerSector - 1) + k;
+                store32(p + 4 * k,
+                        f < l.fatSectors ? static_cast<uint32_t>(l.fatStart + f) : kFreeSect);
             }
-            put32(p + 4 * (kPerSector - 1),
-                  d + 1 < difat ? static_cast<uint32_t>(difatStart + d + 1) : kEndOfChain);
+            store32(p + 4 * (kPerSector - 1), d + 1 < l.difatSectors
+                                                  ? static_cast<uint32_t>(l.difatStart + d + 1)
+                                                  : kEndOfChain);
         }
 
-        // Stream contents, mini FAT and mini stream.
-        BYTE* miniStream = sector(miniStreamStart);
-        BYTE* miniFat = sector(miniFatStart);
-        for (uint64_t k = 0; k < miniFatSectors * kPerSector; ++k)
-            put32(miniFat + 4 * k, kFreeSect);
-        for (Entry& e : entries) {
+        BYTE* miniFat = sector(l.miniFatStart);
+        for (uint64_t k = 0; k < l.miniFatSectors * kPerSector; ++k)
+            store32(miniFat + 4 * k, kFreeSect);
+        for (const Entry& e : m_entries) {
+            if (e.node->type != STGTY_STREAM || !inMiniStream(e)) continue;
+            uint64_t n = ceilDiv(e.size, kMiniSectorSize);
+            for (uint64_t k = 0; k < n; ++k)
+                store32(miniFat + 4 * (e.start + k),
+                        k + 1 < n ? static_cast<uint32_t>(e.start + k + 1) : kEndOfChain);
+        }
+    }
+
+    void writeHeader() {
+        const Layout& l = m_layout;
+        BYTE* h = m_image.data();
+        std::memcpy(h + kHeaderSignature, kSignature, sizeof kSignature);
+        store16(h + kHeaderMinorVersion, kMinorVersion);
+        store16(h + kHeaderMajorVersion, kMajorVersion3);
+        store16(h + kHeaderByteOrder, kByteOrderMark);
+        store16(h + kHeaderSectorShift, kSectorShift3);
+        store16(h + kHeaderMiniSectorShift, kMiniSectorShift);
+        store32(h + kHeaderFatSectorCount, static_cast<uint32_t>(l.fatSectors));
+        store32(h + kHeaderFirstDirSector, l.dirStart);
+        store32(h + kHeaderMiniCutoff, kMiniStreamCutoff);
+        store32(h + kHeaderFirstMiniFatSector, l.miniFatSectors ? l.miniFatStart : kEndOfChain);
+        store32(h + kHeaderMiniFatSectorCount, static_cast<uint32_t>(l.miniFatSectors));
+        store32(h + kHeaderFirstDifatSector, l.difatSectors ? l.difatStart : kEndOfChain);
+        store32(h + kHeaderDifatSectorCount, static_cast<uint32_t>(l.difatSectors));
+        for (uint32_t i = 0; i < kHeaderDifatEntries; ++i)
+            store32(h + kHeaderDifat + 4 * i, i < l.fatSectors ? l.fatStart + i : kFreeSect);
+    }
+
+    void writeStreams() {
+        BYTE* miniStream = sector(m_layout.miniStreamStart);
+        for (const Entry& e : m_entries) {
             if (e.node->type != STGTY_STREAM || e.size == 0) continue;
-            const BYTE* data = e.node->bytes();
-            if (e.size < kMiniCutoff) {
-                uint64_t n = ceilDiv(e.size, kMiniSectorSize);
-                std::memcpy(miniStream + static_cast<size_t>(e.start) * kMiniSectorSize, data,
-                            e.size);
-                for (uint64_t k = 0; k < n; ++k)
-                    put32(miniFat + 4 * (e.start + k),
-                          k + 1 < n ? static_cast<uint32_t>(e.start + k + 1) : kEndOfChain);
-            } else {
-                uint64_t n = ceilDiv(e.size, kSectorSize);
-                e.start = next;
-                std::memcpy(sector(next), data, e.size);
-                chain(next, n);
-                next = static_cast<uint32_t>(next + n);
-            }
+            BYTE* to = inMiniStream(e) ? miniStream + static_cast<size_t>(e.start) * kMiniSectorSize
+                                       : sector(e.start);
+            std::memcpy(to, e.node->bytes(), e.size);
         }
-        assert(next == total);
+    }
 
-        // Directory.
-        BYTE* dir = sector(dirStart);
-        for (size_t i = 0; i < dirSectors * (kSectorSize / kEntrySize); ++i) {
-            BYTE* p = dir + i * kEntrySize;
-            if (i >= entries.size()) {
-                put32(p + 0x44, kNoStream);
-                put32(p + 0x48, kNoStream);
-                put32(p + 0x4C, kNoStream);
+    // Every slot of the directory's sectors; the unused ones link nowhere.
+    void writeDirectory() {
+        const Layout& l = m_layout;
+        BYTE* dir = sector(l.dirStart);
+        for (size_t i = 0; i < l.dirSectors * (kSectorSize / kDirEntrySize); ++i) {
+            BYTE* p = dir + i * kDirEntrySize;
+            if (i >= m_entries.size()) {
+                store32(p + kEntryLeft, kNoStream);
+                store32(p + kEntryRight, kNoStream);
+                store32(p + kEntryChild, kNoStream);
                 continue;
             }
-            const Entry& e = entries[i];
+            const Entry& e = m_entries[i];
             const CfbNode& n = *e.node;
             std::u16string name = i == 0 ? std::u16string(u"Root Entry") : n.name;
             assert(name.size() <= 31);
             for (size_t k = 0; k < name.size(); ++k)
-                put16(p + 2 * k, name[k]);
-            put16(p + 0x40, static_cast<uint16_t>((name.size() + 1) * 2));
-            p[0x42] = i == 0 ? 5 : (n.type == STGTY_STREAM ? 2 : 1);
-            p[0x43] = e.black ? 1 : 0;
-            put32(p + 0x44, e.left);
-            put32(p + 0x48, e.right);
-            put32(p + 0x4C, e.child);
+                store16(p + kEntryName + 2 * k, name[k]);
+            store16(p + kEntryNameLength, static_cast<uint16_t>((name.size() + 1) * 2));
+            p[kEntryType] =
+                i == 0 ? kTypeRoot : (n.type == STGTY_STREAM ? kTypeStream : kTypeStorage);
+            p[kEntryColour] = e.black ? kColourBlack : kColourRed;
+            store32(p + kEntryLeft, e.left);
+            store32(p + kEntryRight, e.right);
+            store32(p + kEntryChild, e.child);
             if (n.type == STGTY_STORAGE) {
-                put32(p + 0x50, n.clsid.Data1);
-                put16(p + 0x54, n.clsid.Data2);
-                put16(p + 0x56, n.clsid.Data3);
-                std::memcpy(p + 0x58, n.clsid.Data4, 8);
-                put32(p + 0x60, n.stateBits);
-                put32(p + 0x64, n.ctime.dwLowDateTime);
-                put32(p + 0x68, n.ctime.dwHighDateTime);
-                put32(p + 0x6C, n.mtime.dwLowDateTime);
-                put32(p + 0x70, n.mtime.dwHighDateTime);
+                store32(p + kEntryClsid, n.clsid.Data1);
+                store16(p + kEntryClsid + 4, n.clsid.Data2);
+                store16(p + kEntryClsid + 6, n.clsid.Data3);
+                std::memcpy(p + kEntryClsid + 8, n.clsid.Data4, 8);
+                store32(p + kEntryStateBits, n.stateBits);
+                store32(p + kEntryCreated, n.ctime.dwLowDateTime);
+                store32(p + kEntryCreated + 4, n.ctime.dwHighDateTime);
+                store32(p + kEntryModified, n.mtime.dwLowDateTime);
+                store32(p + kEntryModified + 4, n.mtime.dwHighDateTime);
             }
             if (i == 0) {
-                put32(p + 0x74, miniStreamSectors ? miniStreamStart : kEndOfChain);
-                put32(p + 0x78, static_cast<uint32_t>(miniSectors * kMiniSectorSize));
+                store32(p + kEntryStart, l.miniStreamSectors ? l.miniStreamStart : kEndOfChain);
+                store32(p + kEntryStreamSize,
+                        static_cast<uint32_t>(l.miniSectors * kMiniSectorSize));
             } else if (n.type == STGTY_STREAM) {
-                put32(p + 0x74, e.size ? e.start : kEndOfChain);
-                put32(p + 0x78, static_cast<uint32_t>(e.size));
+                store32(p + kEntryStart, e.size ? e.start : kEndOfChain);
+                store32(p + kEntryStreamSize, static_cast<uint32_t>(e.size));
             }
         }
-        return S_OK;
-    } catch (const std::bad_alloc&) {
-        image.clear();
-        return STG_E_INSUFFICIENTMEMORY;
+    }
+
+    std::vector<BYTE>& m_image;
+    std::vector<Entry> m_entries;
+    Layout m_layout;
+};
+
+} // namespace
+
+HRESULT CfbWriter::write(const CfbNode& root, std::vector<BYTE>& image) noexcept {
+    try {
+        ImageBuilder builder(image);
+        return builder.build(root);
     } catch (...) {
+        // Only allocation can fail here.
         image.clear();
         return STG_E_INSUFFICIENTMEMORY;
     }

@@ -4,11 +4,6 @@
 
 namespace zeb {
 
-namespace {
-// Sizes are kept below 4 GiB, as the 32-bit offsets of the callers expect.
-constexpr uint64_t kMaxSize = 0xFFFFFFFFull;
-} // namespace
-
 HGlobalBuffer::HGlobalBuffer(HGLOBAL block, bool deleteOnRelease) noexcept
     : m_block(block), m_deleteOnRelease(deleteOnRelease) {
     if (!m_block) {

@@ -11,6 +11,10 @@ namespace zeb {
 
 class HGlobalBuffer {
 public:
+    // The largest logical size (4 GiB - 1): callers address the bytes with
+    // 32-bit offsets. Growing past it gives STG_E_MEDIUMFULL.
+    static constexpr uint64_t kMaxSize = 0xFFFFFFFFull;
+
     // Takes the block (null: a new, empty one); frees it at destruction
     // when deleteOnRelease. The logical size starts at GlobalSize(block).
     HGlobalBuffer(HGLOBAL block, bool deleteOnRelease) noexcept;

@@ -1,13 +1,11 @@
 #include "platform/storage/HGlobalStream.h"
 
+#include "platform/storage/StreamSeek.h"
+
 #include <cstring>
 #include <vector>
 
 namespace zeb {
-
-namespace {
-constexpr uint64_t kMaxSize = 0xFFFFFFFFull;
-} // namespace
 
 HGlobalStream::HGlobalStream(std::shared_ptr<HGlobalBuffer> buffer) noexcept
     : m_buffer(std::move(buffer)) {}
@@ -34,7 +32,7 @@ HRESULT HGlobalStream::Read(void* pv, ULONG cb, ULONG* pcbRead) {
 HRESULT HGlobalStream::Write(const void* pv, ULONG cb, ULONG* pcbWritten) {
     if (pcbWritten) *pcbWritten = 0;
     if (!pv && cb) return STG_E_INVALIDPOINTER;
-    if (m_position + cb > kMaxSize) return STG_E_MEDIUMFULL;
+    if (m_position + cb > HGlobalBuffer::kMaxSize) return STG_E_MEDIUMFULL;
     HRESULT hr = m_buffer->writeAt(m_position, pv, cb);
     if (FAILED(hr)) return hr;
     m_position += cb;
@@ -44,26 +42,14 @@ HRESULT HGlobalStream::Write(const void* pv, ULONG cb, ULONG* pcbWritten) {
 
 HRESULT HGlobalStream::Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin,
                             ULARGE_INTEGER* plibNewPosition) {
-    int64_t base = 0;
-    switch (dwOrigin) {
-    case STREAM_SEEK_SET:
-        base = 0;
-        break;
-    case STREAM_SEEK_CUR:
-        base = static_cast<int64_t>(m_position.load());
-        break;
-    case STREAM_SEEK_END:
-        base = static_cast<int64_t>(m_buffer->size());
-        break;
-    default:
-        return STG_E_INVALIDFUNCTION;
-    }
-    int64_t target = 0;
-    if (__builtin_add_overflow(base, dlibMove.QuadPart, &target) || target < 0 ||
-        static_cast<uint64_t>(target) > kMaxSize)
-        return STG_E_INVALIDFUNCTION;
-    m_position = static_cast<uint64_t>(target);
-    if (plibNewPosition) plibNewPosition->QuadPart = static_cast<uint64_t>(target);
+    // The block cannot grow past HGlobalBuffer::kMaxSize, so no position
+    // beyond it could ever be read or written.
+    uint64_t target = 0;
+    HRESULT hr = computeSeekPosition(m_position.load(), m_buffer->size(), dlibMove.QuadPart,
+                                     dwOrigin, HGlobalBuffer::kMaxSize, &target);
+    if (FAILED(hr)) return hr;
+    m_position = target;
+    if (plibNewPosition) plibNewPosition->QuadPart = target;
     return S_OK;
 }
 

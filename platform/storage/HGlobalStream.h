@@ -1,5 +1,7 @@
 // IStream on a global memory block (CreateStreamOnHGlobal). Clones share
-// the bytes and keep their own position.
+// the bytes and keep their own position. Seek follows computeSeekPosition
+// (StreamSeek.h) with HGlobalBuffer::kMaxSize (4 GiB - 1) as the last
+// position, the largest size SetSize can give the block.
 #pragma once
 
 #include "platform/com/ComObject.h"

@@ -215,8 +215,12 @@ struct ILockBytes : IUnknown {
 // a size and Stat. Answers IID_ISequentialStream too.
 struct IStream : ISequentialStream {
     static constexpr IID iid = makeGuid("0000000C-0000-0000-C000-000000000046");
-    // Moves the position; a negative result gives STG_E_INVALIDFUNCTION.
-    // Seeking past the end is allowed (a later Write fills the gap with zeros).
+    // Moves the position from the start, the position or the end (origin
+    // STREAM_SEEK_SET, _CUR, _END). Seeking past the end is allowed (a later
+    // Write fills the gap with zeros) up to the stream's last possible
+    // position; another origin, a negative result or one past that last
+    // position gives STG_E_INVALIDFUNCTION and keeps the position. Our
+    // streams share the rule in StreamSeek.h.
     virtual HRESULT Seek(LARGE_INTEGER dlibMove, DWORD dwOrigin,
                          ULARGE_INTEGER* plibNewPosition) = 0;
     virtual HRESULT SetSize(ULARGE_INTEGER libNewSize) = 0;
