@@ -5,8 +5,10 @@
 #include "platform/win/Module.h"
 #include "platform/win/Registry.h"
 #include "platform/win/TextConvert.h"
+#include "platform/win/Threading.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -65,6 +67,13 @@ IUnknown* findRegistered(REFCLSID clsid, DWORD context) {
 
 // ---- libraries that serve classes ------------------------------------------
 
+using Clock = std::chrono::steady_clock;
+
+// How long a library must go on answering S_OK before it is unloaded, unless
+// the caller of CoFreeUnusedLibrariesEx names another delay: ten minutes, as
+// on Windows.
+constexpr Clock::duration kDefaultUnloadDelay = std::chrono::minutes(10);
+
 struct Library {
     HMODULE module;
     DllGetClassObjectFn getClassObject;
@@ -72,6 +81,11 @@ struct Library {
     std::vector<std::string> names; // registry texts that led here
     int inUse = 0;                  // calls into the library in progress
     uint64_t uses = 0;              // how often it was handed out, ever
+    // Set when the library answered S_OK and nothing has used it since; then
+    // `unusedSince` is the time of that answer and `usesThen` its use count.
+    bool unloadPending = false;
+    Clock::time_point unusedSince{};
+    uint64_t usesThen = 0;
 };
 
 struct Libraries {
@@ -299,13 +313,25 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
     return hr;
 }
 
-void CoFreeUnusedLibraries() {
+// A library's DllCanUnloadNow answers S_OK as soon as its counts reach zero,
+// which happens inside the destructor of its last object or inside the
+// Release of its class factory, before that code has returned. Unloading on
+// that answer would pull the code from under the thread that is leaving it.
+// So the first S_OK only starts a grace period; the library is unloaded when
+// it answers S_OK again on a call made after the delay, and was neither
+// handed out nor answered otherwise in between.
+void CoFreeUnusedLibrariesEx(DWORD unloadDelay, DWORD) {
+    const Clock::duration delay = unloadDelay == INFINITE
+                                      ? kDefaultUnloadDelay
+                                      : Clock::duration(std::chrono::milliseconds(unloadDelay));
     Libraries& l = libraries();
     std::vector<HMODULE> candidates;
-    {
+    try {
         std::lock_guard lock(l.mutex);
         for (const Library& lib : l.loaded)
             if (lib.canUnloadNow && lib.inUse == 0) candidates.push_back(lib.module);
+    } catch (const std::bad_alloc&) {
+        return; // nothing is unloaded this time
     }
     for (HMODULE module : candidates) {
         DllCanUnloadNowFn canUnloadNow = nullptr;
@@ -324,21 +350,36 @@ void CoFreeUnusedLibraries() {
         } catch (...) {
             answer = S_FALSE;
         }
+        const Clock::time_point now = Clock::now();
         bool unload = false;
         {
             std::lock_guard lock(l.mutex);
             Library* lib = findLibrary(l, module);
             if (!lib) continue;
             --lib->inUse;
-            // Unload only if nobody reached into the library while we asked:
-            // a class object handed out meanwhile would outlive its code.
-            if (answer == S_OK && lib->inUse == 0 && lib->uses == usesBefore) {
-                l.loaded.erase(l.loaded.begin() + (lib - l.loaded.data()));
-                unload = true;
+            if (answer != S_OK || lib->uses != usesBefore) {
+                // In use again, or handed out while we asked (a class object
+                // handed out meanwhile would outlive its code): start over.
+                lib->unloadPending = false;
+                continue;
             }
+            if (lib->inUse != 0) continue; // another thread is asking or loading
+            if (!lib->unloadPending || lib->usesThen != lib->uses) {
+                lib->unloadPending = true;
+                lib->unusedSince = now;
+                lib->usesThen = lib->uses;
+                continue;
+            }
+            if (now - lib->unusedSince < delay) continue;
+            l.loaded.erase(l.loaded.begin() + (lib - l.loaded.data()));
+            unload = true;
         }
         if (unload) FreeLibrary(module);
     }
+}
+
+void CoFreeUnusedLibraries() {
+    CoFreeUnusedLibrariesEx(INFINITE, 0);
 }
 
 // ---- ProgIDs -------------------------------------------------------------------------

@@ -34,8 +34,16 @@
 // ProgIDFromCLSID reads HKEY_CLASSES_ROOT\CLSID\{clsid}\ProgID and returns a
 // task-allocated text (REGDB_E_CLASSNOTREG when there is none).
 //
-// CoFreeUnusedLibraries unloads every library loaded by step 3 that exports
-// DllCanUnloadNow and answers S_OK; libraries without that export stay.
+// Unloading: CoFreeUnusedLibrariesEx(delay, 0) asks every library loaded by
+// step 3 that exports DllCanUnloadNow. A library's first S_OK only notes the
+// time; it is unloaded when it answers S_OK again on a later call made at
+// least `delay` milliseconds after that first answer, and nothing was handed
+// out from it in between (an S_FALSE or a use starts over). The counts in a
+// library drop inside the destructor of its last object and inside its class
+// factory's Release, before that code has returned, so one S_OK alone never
+// proves that no thread still runs in the library. `delay` INFINITE means the
+// default of ten minutes, which CoFreeUnusedLibraries uses; 0 still takes two
+// answers. Libraries without DllCanUnloadNow stay loaded.
 //
 // Initialisation: CoInitialize/CoInitializeEx count per thread (S_OK the
 // first time, S_FALSE after; RPC_E_CHANGED_MODE, not counted, when a thread
@@ -81,6 +89,7 @@ HRESULT CLSIDFromProgID(LPCOLESTR progId, LPCLSID clsid);
 HRESULT ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* progId);
 
 void CoFreeUnusedLibraries();
+void CoFreeUnusedLibrariesEx(DWORD unloadDelay, DWORD reserved); // delay in ms
 
 // The entry points a class library exports.
 using DllGetClassObjectFn = HRESULT (*)(REFCLSID clsid, REFIID riid, void** ppv);

@@ -4,7 +4,7 @@
 //   VARIANT v;
 //   VariantInit(&v);                       // VT_EMPTY
 //   v.vt = VT_BOOL; v.boolVal = VARIANT_TRUE;
-//   hr = VariantChangeTypeEx(&v, &v, 1033, 0, VT_BSTR);   // v.bstrVal == "True"
+//   hr = VariantChangeTypeEx(&v, &v, 1033, 0, VT_BSTR);   // v.bstrVal == "-1"
 //   VariantClear(&v);                      // frees the string
 //
 //   zeb::Variant n(42);                    // VT_I4
@@ -18,8 +18,16 @@
 // VT_NULL, all integer types, VT_R4, VT_R8, VT_CY, VT_DATE, VT_BOOL, VT_BSTR,
 // VT_UNKNOWN and VT_DISPATCH, with the English (United States) texts whatever
 // the locale:
-//   - booleans become "True" and "False"; text converts back to VT_BOOL from
-//     "True"/"False" (any case) or from a number (non-zero is true).
+//   - booleans become text through their number, "-1" and "0"; with
+//     VARIANT_ALPHABOOL or VARIANT_LOCALBOOL they become "True" and "False".
+//     Text converts to VT_BOOL from the whole text "True"/"False" (any case,
+//     no blanks around), "#TRUE#"/"#FALSE#" (as written), or a number
+//     (non-zero is true), whatever the flags.
+//   - objects (VT_DISPATCH) convert to values through their value property
+//     (IDispatch::Invoke of DISPID_VALUE with DISPATCH_PROPERTYGET and no
+//     arguments); VARIANT_NOVALUEPROP forbids that, and a failing Invoke gives
+//     DISP_E_TYPEMISMATCH. VARIANT_NOUSEROVERRIDE changes nothing: there are
+//     no user overrides of the English texts.
 //   - integers print plainly; VT_R8 prints with up to 15 significant digits
 //     and VT_R4 with up to 7 (0.1 -> "0.1", 1e20 -> "1E+20", 1e-5 -> "1E-05");
 //     currency prints exactly without trailing zeros.
@@ -51,8 +59,8 @@ using LPVARIANT = VARIANT*;
 using LPVARIANTARG = VARIANT*;
 
 // Late-bound automation interface. Only its shape is provided here (objects
-// may implement it); type information, parameter blocks and exception
-// information are opaque pointers.
+// may implement it); type information and exception information are opaque
+// pointers, and the parameter block is a DISPPARAMS (below).
 struct IDispatch : IUnknown {
     static constexpr IID iid = makeGuid("00020400-0000-0000-C000-000000000046");
     virtual HRESULT GetTypeInfoCount(UINT* pctinfo) = 0;
@@ -65,6 +73,17 @@ struct IDispatch : IUnknown {
 };
 using LPDISPATCH = IDispatch*;
 constexpr IID IID_IDispatch = IDispatch::iid;
+
+// The argument block that IDispatch::Invoke receives as `pDispParams`.
+struct DISPPARAMS {
+    VARIANTARG* rgvarg;
+    DISPID* rgdispidNamedArgs;
+    UINT cArgs;
+    UINT cNamedArgs;
+};
+constexpr DISPID DISPID_VALUE = 0; // an object's value (default) property
+constexpr WORD DISPATCH_METHOD = 0x1;
+constexpr WORD DISPATCH_PROPERTYGET = 0x2;
 
 struct tagVARIANT {
     union {

@@ -521,13 +521,26 @@ HRESULT numberOf(const VARIANT& v, Number& n) {
     }
 }
 
-HRESULT toText(const VARIANT& v, VARIANT& out) {
+// Whether a boolean becomes a word rather than its number. The words are the
+// English ones: the only texts here, so VARIANT_LOCALBOOL gives them too.
+bool wordsForBooleans(USHORT flags) {
+    return (flags & (VARIANT_ALPHABOOL | VARIANT_LOCALBOOL)) != 0;
+}
+
+HRESULT toText(const VARIANT& v, USHORT flags, VARIANT& out) {
     std::string text;
     switch (v.vt) {
     case VT_EMPTY:
         break;
     case VT_BOOL:
-        text = v.boolVal ? "True" : "False";
+        // Without the word flags a boolean converts through its number, so
+        // VARIANT_TRUE becomes "-1"; callers that show or compare the text
+        // (query parameters among them) rely on that, as on Windows.
+        if (!wordsForBooleans(flags)) {
+            text = std::to_string(v.boolVal);
+            break;
+        }
+        text = v.boolVal != VARIANT_FALSE ? "True" : "False";
         break;
     case VT_R4:
         text = formatReal(v.fltVal, 7);
@@ -559,13 +572,21 @@ HRESULT toText(const VARIANT& v, VARIANT& out) {
     return S_OK;
 }
 
+// Text to boolean, whatever the flags: the whole text "True" or "False" in
+// any case, or the literals "#TRUE#" / "#FALSE#" exactly as written, else a
+// number, true when it is not 0. Blanks around a word are not taken, as on
+// Windows; a number may have them.
 HRESULT toBool(const VARIANT& v, VARIANT& out) {
     if (v.vt == VT_BSTR) {
-        const std::u16string_view text =
-            trim({v.bstrVal ? v.bstrVal : u"", SysStringLen(v.bstrVal)});
-        if (equalsIgnoringCase(text, "true") || equalsIgnoringCase(text, "false")) {
+        const std::u16string_view text{v.bstrVal ? v.bstrVal : u"", SysStringLen(v.bstrVal)};
+        std::optional<VARIANT_BOOL> word;
+        if (equalsIgnoringCase(text, "true") || text == u"#TRUE#")
+            word = VARIANT_TRUE;
+        else if (equalsIgnoringCase(text, "false") || text == u"#FALSE#")
+            word = VARIANT_FALSE;
+        if (word) {
             out.vt = VT_BOOL;
-            out.boolVal = equalsIgnoringCase(text, "true") ? VARIANT_TRUE : VARIANT_FALSE;
+            out.boolVal = *word;
             return S_OK;
         }
     }
@@ -685,11 +706,51 @@ bool isValueType(VARTYPE vt) {
     }
 }
 
+HRESULT convert(const VARIANT& v, VARTYPE vt, LCID lcid, USHORT flags, VARIANT& out);
+
+// An object converts to a value through its value property (DISPID_VALUE,
+// read with no arguments), unless VARIANT_NOVALUEPROP forbids it. The
+// property's own value converts with the same flags, but is not asked for a
+// value property in turn, so an object that answers itself cannot recurse.
+HRESULT fromValueProperty(IDispatch* object, VARTYPE vt, LCID lcid, USHORT flags, VARIANT& out) {
+    if (!object || (flags & VARIANT_NOVALUEPROP)) return DISP_E_TYPEMISMATCH;
+    DISPPARAMS noArguments{nullptr, nullptr, 0, 0};
+    VARIANT property;
+    VariantInit(&property);
+    HRESULT hr = E_FAIL;
+    try {
+        hr = object->Invoke(DISPID_VALUE, GUID_NULL, lcid, DISPATCH_PROPERTYGET, &noArguments,
+                            &property, nullptr, nullptr);
+    } catch (...) {
+        hr = E_FAIL;
+    }
+    if (FAILED(hr)) {
+        VariantClear(&property);
+        return DISP_E_TYPEMISMATCH;
+    }
+    VARIANT value;
+    VariantInit(&value);
+    hr = VariantCopyInd(&value, &property);
+    VariantClear(&property);
+    if (FAILED(hr)) return hr;
+    if (value.vt == vt) {
+        std::memcpy(static_cast<void*>(&out), &value, sizeof(VARIANT));
+        return S_OK;
+    }
+    hr = convert(value, vt, lcid, flags | VARIANT_NOVALUEPROP, out);
+    VariantClear(&value);
+    return hr;
+}
+
 // Converts the plain, valid variant `v` (not of type vt) into uninitialised
 // `out`; on failure `out` is VT_EMPTY and owns nothing.
-HRESULT convert(const VARIANT& v, VARTYPE vt, VARIANT& out) {
+HRESULT convert(const VARIANT& v, VARTYPE vt, LCID lcid, USHORT flags, VARIANT& out) {
     VariantInit(&out);
     if ((v.vt & VT_ARRAY) || (vt & VT_ARRAY)) return DISP_E_TYPEMISMATCH;
+    // VARIANT_NOVALUEPROP turns an object away from every target but
+    // VT_UNKNOWN, VT_EMPTY included, as on Windows.
+    if (v.vt == VT_DISPATCH && (flags & VARIANT_NOVALUEPROP) && vt != VT_UNKNOWN)
+        return DISP_E_TYPEMISMATCH;
     if (vt == VT_EMPTY) return S_OK;
     if (vt == VT_NULL) {
         if (v.vt != VT_EMPTY) return DISP_E_TYPEMISMATCH;
@@ -709,10 +770,15 @@ HRESULT convert(const VARIANT& v, VARTYPE vt, VARIANT& out) {
         return S_OK;
     }
     if (v.vt == VT_DECIMAL) return DISP_E_BADVARTYPE;
+    if (v.vt == VT_DISPATCH && isValueType(vt)) {
+        const HRESULT hr = fromValueProperty(v.pdispVal, vt, lcid, flags, out);
+        if (FAILED(hr)) VariantInit(&out);
+        return hr;
+    }
     if (!isValueType(v.vt) || !isValueType(vt)) return DISP_E_TYPEMISMATCH;
     HRESULT hr;
     try {
-        hr = vt == VT_BSTR   ? toText(v, out)
+        hr = vt == VT_BSTR   ? toText(v, flags, out)
              : vt == VT_BOOL ? toBool(v, out)
                              : toNumeric(v, vt, out);
     } catch (...) {
@@ -734,8 +800,13 @@ HRESULT validateTarget(VARTYPE vt) {
 
 } // namespace
 
-HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID /*lcid*/,
-                            USHORT /*wFlags*/, VARTYPE vt) {
+// The flags honoured: VARIANT_ALPHABOOL and VARIANT_LOCALBOOL (booleans to
+// words), VARIANT_NOVALUEPROP (objects are not asked for their value). The
+// texts are always the English (United States) ones without user overrides,
+// so VARIANT_NOUSEROVERRIDE changes nothing; the locale is passed to an
+// object's value property only.
+HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
+                            USHORT wFlags, VARTYPE vt) {
     if (!pvargDest || !pvarSrc) return E_INVALIDARG;
     HRESULT hr = validateTarget(vt);
     if (FAILED(hr)) return hr;
@@ -749,7 +820,7 @@ HRESULT VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LC
     if (value.vt == vt) {
         std::memcpy(static_cast<void*>(&result), &value, sizeof(VARIANT));
     } else {
-        hr = convert(value, vt, result);
+        hr = convert(value, vt, lcid, wFlags, result);
         VariantClear(&value);
         if (FAILED(hr)) return hr;
     }

@@ -11,7 +11,9 @@
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -62,6 +64,28 @@ void failWith(DWORD error, const char* text) {
     SetLastError(error);
 }
 
+// Lives in libzebcom.so; its address names this library's file.
+const char g_runtimeAnchor = 0;
+
+std::string folderOf(const std::string& file) {
+    const auto slash = file.rfind('/');
+    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+}
+
+// The folders a bare name is looked up in, in order, each once: the calling
+// module's, libzebcom.so's, the program's.
+std::vector<std::string> searchFolders(const void* caller) {
+    std::vector<std::string> folders;
+    auto add = [&](const std::string& folder) {
+        if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    };
+    if (caller) add(folderOf(zeb::moduleFileOf(caller)));
+    add(folderOf(zeb::moduleFileOf(&g_runtimeAnchor)));
+    add(folderOf(programPath()));
+    return folders;
+}
+
 HMODULE loadMapped(const std::string& windowsName, const void* caller) {
     if (windowsName.empty()) {
         failWith(ERROR_MOD_NOT_FOUND, "empty module name");
@@ -70,12 +94,11 @@ HMODULE loadMapped(const std::string& windowsName, const void* caller) {
     const std::string mapped = zeb::mapModuleName(windowsName);
     void* handle = nullptr;
     if (mapped.find('/') == std::string::npos) {
-        const std::string callerFile = zeb::moduleFileOf(caller);
-        const auto slash = callerFile.rfind('/');
-        if (slash != std::string::npos) {
-            const std::string beside = callerFile.substr(0, slash + 1) + mapped;
-            if (access(beside.c_str(), F_OK) == 0)
-                handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+        for (const std::string& folder : searchFolders(caller)) {
+            const std::string candidate = folder + mapped;
+            if (access(candidate.c_str(), F_OK) != 0) continue;
+            handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (handle) break;
         }
     }
     if (!handle) handle = dlopen(mapped.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -100,17 +123,6 @@ DWORD GetLastError() {
 }
 void SetLastError(DWORD error) {
     t_lastError = error;
-}
-
-// The caller's return address names the module that asks, so the lookup
-// beside the caller needs these two to be real calls.
-__attribute__((noinline)) HMODULE LoadLibraryA(LPCSTR name) {
-    return loadMapped(name ? name : "", __builtin_return_address(0));
-}
-
-__attribute__((noinline)) HMODULE LoadLibraryW(LPCWSTR name) {
-    return loadMapped(zeb::toNarrow(std::u16string_view(name ? name : u"")),
-                      __builtin_return_address(0));
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
@@ -179,6 +191,24 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
 }
 
 namespace zeb {
+
+HMODULE loadLibraryBeside(LPCSTR name, const void* addressInCaller) {
+    try {
+        return loadMapped(name ? name : "", addressInCaller);
+    } catch (const std::bad_alloc&) {
+        failWith(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
+        return nullptr;
+    }
+}
+
+HMODULE loadLibraryBeside(LPCWSTR name, const void* addressInCaller) {
+    try {
+        return loadMapped(zeb::toNarrow(std::u16string_view(name ? name : u"")), addressInCaller);
+    } catch (const std::bad_alloc&) {
+        failWith(ERROR_NOT_ENOUGH_MEMORY, "out of memory");
+        return nullptr;
+    }
+}
 
 std::string mapModuleName(const std::string& windowsName) {
     if (windowsName.find('/') != std::string::npos || endsWithNoCase(windowsName, ".so"))

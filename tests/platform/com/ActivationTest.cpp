@@ -7,10 +7,12 @@
 #include "platform/win/Module.h"
 #include "platform/win/Registry.h"
 #include "platform/win/TextConvert.h"
+#include "platform/win/Threading.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <dlfcn.h>
 #include <thread>
 
@@ -30,6 +32,12 @@ bool pluginLoaded() {
     void* handle = dlopen(kPluginPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (handle) dlclose(handle);
     return handle != nullptr;
+}
+
+// Two rounds with no delay: a library that answers S_OK in both is unloaded.
+void freeUnusedLibrariesAtOnce() {
+    CoFreeUnusedLibrariesEx(0, 0);
+    CoFreeUnusedLibrariesEx(0, 0);
 }
 
 std::string clsidKey(const CLSID& clsid) {
@@ -108,7 +116,7 @@ TEST_F(Activation, PluginIsLoadedOnceThroughTheRegistryAndUnloadedWhenUnused) {
     CoFreeUnusedLibraries();
     EXPECT_TRUE(pluginLoaded()); // `second` still lives
     second.Release();
-    CoFreeUnusedLibraries();
+    freeUnusedLibrariesAtOnce();
     EXPECT_FALSE(pluginLoaded()); // one load, one unload
 }
 
@@ -120,14 +128,63 @@ TEST_F(Activation, LockedPluginStaysLoaded) {
               S_OK);
     factory->LockServer(TRUE);
     factory.Release();
-    CoFreeUnusedLibraries();
+    freeUnusedLibrariesAtOnce();
     ASSERT_TRUE(pluginLoaded());
     ASSERT_EQ(
         CoGetClassObject(CLSID_TestWidget, CLSCTX_ALL, nullptr, IID_IClassFactory, out(factory)),
         S_OK);
     factory->LockServer(FALSE);
     factory.Release();
+    freeUnusedLibrariesAtOnce();
+    EXPECT_FALSE(pluginLoaded());
+}
+
+TEST_F(Activation, AnUnusedPluginIsUnloadedOnlyWhenItAnswersTwiceADelayApart) {
+    using namespace std::chrono_literals;
+    registerServer(CLSID_TestWidget, zeb::toWide(kPluginPath));
+    {
+        ComPtr<ITestWidget> widget;
+        ASSERT_EQ(widget.CoCreateInstance(CLSID_TestWidget), S_OK);
+    }
+    CoFreeUnusedLibrariesEx(60000, 0); // the first S_OK starts the delay
+    EXPECT_TRUE(pluginLoaded());
+    CoFreeUnusedLibrariesEx(60000, 0); // the second comes too soon
+    EXPECT_TRUE(pluginLoaded());
+    CoFreeUnusedLibraries(); // ten minutes
+    EXPECT_TRUE(pluginLoaded());
+
+    // Used again in between: the delay starts over at the next S_OK.
+    {
+        ComPtr<ITestWidget> widget;
+        ASSERT_EQ(widget.CoCreateInstance(CLSID_TestWidget), S_OK);
+    }
+    std::this_thread::sleep_for(40ms);
+    CoFreeUnusedLibrariesEx(20, 0);
+    EXPECT_TRUE(pluginLoaded());
+    std::this_thread::sleep_for(40ms);
+    CoFreeUnusedLibrariesEx(20, 0);
+    EXPECT_FALSE(pluginLoaded());
+}
+
+TEST_F(Activation, APluginStaysLoadedWhileItsLastObjectIsStillBeingDestroyed) {
+    registerServer(CLSID_SlowTestWidget, zeb::toWide(kPluginPath));
+    ComPtr<ISlowTestWidget> widget;
+    ASSERT_EQ(widget.CoCreateInstance(CLSID_SlowTestWidget), S_OK);
+    HANDLE countDropped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(countDropped, nullptr);
+    ASSERT_EQ(widget->lingerWhenDestroyed(countDropped, 300), S_OK);
+
+    std::thread releaser([&widget] { widget.Release(); });
+    ASSERT_EQ(WaitForSingleObject(countDropped, 10000), WAIT_OBJECT_0);
+    // The plugin answers S_OK now, while `releaser` still runs its code.
     CoFreeUnusedLibraries();
+    EXPECT_TRUE(pluginLoaded());
+    CoFreeUnusedLibraries();
+    EXPECT_TRUE(pluginLoaded());
+    releaser.join();
+    CloseHandle(countDropped);
+
+    CoFreeUnusedLibrariesEx(0, 0); // answered S_OK before, nothing used it since
     EXPECT_FALSE(pluginLoaded());
 }
 

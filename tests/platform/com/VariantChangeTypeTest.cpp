@@ -43,30 +43,67 @@ VARIANT date(DATE d) {
     return v;
 }
 
-TEST(VariantChangeType, BooleansBecomeTrueAndFalse) {
-    EXPECT_EQ(toText(zeb::Variant(true)), u"True");
-    EXPECT_EQ(toText(zeb::Variant(false)), u"False");
-    zeb::Variant alpha;
-    zeb::Variant yes(true);
-    ASSERT_EQ(VariantChangeType(&alpha, &yes, VARIANT_ALPHABOOL, VT_BSTR), S_OK);
-    EXPECT_EQ(text(alpha.bstrVal), u"True");
+// The text of a value converted with `flags`, or the failure code as text.
+std::u16string toTextWith(const VARIANT& v, USHORT flags) {
+    zeb::Variant out;
+    const HRESULT hr = VariantChangeTypeEx(&out, &v, kEnglishUs, flags, VT_BSTR);
+    if (FAILED(hr)) return u"error";
+    return std::u16string(text(out.bstrVal));
 }
 
-TEST(VariantChangeType, TextBecomesBoolean) {
+TEST(VariantChangeType, BooleansBecomeTheirNumberUnlessWordsAreAskedFor) {
+    const zeb::Variant yes(true), no(false);
+    EXPECT_EQ(toTextWith(yes, 0), u"-1");
+    EXPECT_EQ(toTextWith(no, 0), u"0");
+    EXPECT_EQ(toTextWith(yes, 0x04), u"-1");   // VARIANT_NOUSEROVERRIDE
+    EXPECT_EQ(toTextWith(yes, 0x01), u"-1");   // VARIANT_NOVALUEPROP
+    EXPECT_EQ(toTextWith(yes, 0x02), u"True"); // VARIANT_ALPHABOOL
+    EXPECT_EQ(toTextWith(no, 0x02), u"False");
+    EXPECT_EQ(toTextWith(yes, 0x10), u"True"); // VARIANT_LOCALBOOL: English here
+    EXPECT_EQ(toTextWith(no, 0x12), u"False");
+
+    VARIANT odd; // a boolean that is neither VARIANT_TRUE nor VARIANT_FALSE
+    odd.vt = VT_BOOL;
+    odd.boolVal = 1;
+    EXPECT_EQ(toTextWith(odd, 0), u"1");
+    EXPECT_EQ(toTextWith(odd, 0x02), u"True");
+
+    zeb::Variant alpha;
+    ASSERT_EQ(VariantChangeType(&alpha, &yes, 0x02, VT_BSTR), S_OK);
+    EXPECT_EQ(text(alpha.bstrVal), u"True");
+    zeb::Variant plain(true);
+    ASSERT_EQ(plain.ChangeType(VT_BSTR), S_OK); // the default flags
+    EXPECT_EQ(text(plain.bstrVal), u"-1");
+}
+
+TEST(VariantChangeType, TextBecomesBooleanFromWordsOrNumbers) {
     struct Case {
         const char16_t* in;
         VARIANT_BOOL out;
-    } cases[] = {{u"True", VARIANT_TRUE}, {u"false", VARIANT_FALSE}, {u" TRUE ", VARIANT_TRUE},
-                 {u"0", VARIANT_FALSE},   {u"-1", VARIANT_TRUE},     {u"5", VARIANT_TRUE},
-                 {u"0.0", VARIANT_FALSE}};
-    for (const Case& c : cases) {
-        zeb::Variant out;
-        ASSERT_EQ(fromText(c.in, VT_BOOL, out), S_OK) << zeb::Bstr(c.in).toUtf8();
-        EXPECT_EQ(out.boolVal, c.out);
+    } cases[] = {{u"True", VARIANT_TRUE},   {u"false", VARIANT_FALSE},   {u"TRUE", VARIANT_TRUE},
+                 {u"#TRUE#", VARIANT_TRUE}, {u"#FALSE#", VARIANT_FALSE}, {u"0", VARIANT_FALSE},
+                 {u"-1", VARIANT_TRUE},     {u"+1", VARIANT_TRUE},       {u"5", VARIANT_TRUE},
+                 {u" 1 ", VARIANT_TRUE},    {u"0.0", VARIANT_FALSE},     {u"0.1", VARIANT_TRUE}};
+    for (USHORT flags : {0x00, 0x02, 0x04, 0x10, 0x16}) {
+        for (const Case& c : cases) {
+            zeb::Variant in(c.in), out;
+            ASSERT_EQ(VariantChangeTypeEx(&out, &in, kEnglishUs, flags, VT_BOOL), S_OK)
+                << zeb::Bstr(c.in).toUtf8() << " flags " << flags;
+            EXPECT_EQ(out.vt, VT_BOOL);
+            EXPECT_EQ(out.boolVal, c.out) << zeb::Bstr(c.in).toUtf8() << " flags " << flags;
+        }
     }
-    zeb::Variant out;
-    EXPECT_EQ(fromText(u"yes", VT_BOOL, out), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(fromText(u"", VT_BOOL, out), DISP_E_TYPEMISMATCH);
+    // Words are taken whole; the "#...#" forms only as written.
+    for (const char16_t* bad : {u"yes", u"On", u"", u" TRUE ", u"True ", u"#True#", u"#TRUE"}) {
+        zeb::Variant out;
+        EXPECT_EQ(fromText(bad, VT_BOOL, out), DISP_E_TYPEMISMATCH) << zeb::Bstr(bad).toUtf8();
+    }
+
+    // A boolean makes the round trip through its default text.
+    zeb::Variant v(true);
+    ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_BSTR), S_OK);
+    ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_BOOL), S_OK);
+    EXPECT_EQ(v.boolVal, VARIANT_TRUE);
 }
 
 TEST(VariantChangeType, NumbersPrintAsWindowsPrintsThem) {
@@ -222,6 +259,42 @@ TEST(VariantChangeType, RefusesTypesItCannotConvert) {
     EXPECT_EQ(SysStringLen(out.bstrVal), 0u);
     ASSERT_EQ(VariantChangeType(&out, &empty, 0, VT_R8), S_OK);
     EXPECT_EQ(out.dblVal, 0.0);
+}
+
+TEST(VariantChangeType, ObjectsConvertThroughTheirValuePropertyUnlessForbidden) {
+    zeb::test::ValueDispatch object;
+    object.value.vt = VT_I4;
+    object.value.lVal = 42;
+    {
+        zeb::Variant d(static_cast<IDispatch*>(&object)), out;
+        ASSERT_EQ(VariantChangeType(&out, &d, 0, VT_BSTR), S_OK);
+        EXPECT_EQ(text(out.bstrVal), u"42");
+        ASSERT_EQ(VariantChangeType(&out, &d, 0, VT_I2), S_OK);
+        EXPECT_EQ(out.vt, VT_I2);
+        EXPECT_EQ(out.iVal, 42);
+        EXPECT_EQ(object.reads, 2);
+
+        // VARIANT_NOVALUEPROP: the object is not asked.
+        EXPECT_EQ(VariantChangeType(&out, &d, 0x01, VT_BSTR), DISP_E_TYPEMISMATCH);
+        EXPECT_EQ(VariantChangeType(&out, &d, 0x01, VT_I4), DISP_E_TYPEMISMATCH);
+        EXPECT_EQ(object.reads, 2);
+        ASSERT_EQ(VariantChangeType(&out, &d, 0x01, VT_UNKNOWN), S_OK); // still a query
+
+        // The property's value converts with the caller's flags.
+        object.value.vt = VT_BOOL;
+        object.value.boolVal = VARIANT_TRUE;
+        EXPECT_EQ(toTextWith(d, 0), u"-1");
+        EXPECT_EQ(toTextWith(d, 0x02), u"True");
+
+        // An object whose value is itself is asked once, not for ever.
+        object.value.vt = VT_DISPATCH;
+        object.value.pdispVal = &object;
+        object.reads = 0;
+        EXPECT_EQ(VariantChangeType(&out, &d, 0, VT_BSTR), DISP_E_TYPEMISMATCH);
+        EXPECT_EQ(object.reads, 1);
+        object.value.vt = VT_EMPTY;
+    }
+    EXPECT_EQ(object.refs, 1u);
 }
 
 TEST(VariantChangeType, InterfacesConvertByQuery) {

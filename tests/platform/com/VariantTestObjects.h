@@ -30,6 +30,27 @@ public:
     ULONG refs = 1; // the test's own reference
 };
 
+// An automation object with a value property, as a script object or a DOM
+// node offers one: Invoke(DISPID_VALUE, DISPATCH_PROPERTYGET) with no
+// arguments copies `value` out. Counts the reads; anything else is refused as
+// a real object refuses an unknown member.
+class ValueDispatch : public CountedDispatch {
+public:
+    HRESULT Invoke(DISPID member, REFIID, LCID, WORD kind, void* params, VARIANT* result, void*,
+                   UINT*) override {
+        ++reads;
+        const auto* arguments = static_cast<const DISPPARAMS*>(params);
+        if (member != DISPID_VALUE || !(kind & DISPATCH_PROPERTYGET) || !arguments ||
+            arguments->cArgs != 0)
+            return MAKE_HRESULT_(0x80020003); // DISP_E_MEMBERNOTFOUND
+        if (!result) return E_POINTER;
+        return VariantCopy(result, &value);
+    }
+
+    VARIANT value{}; // VT_EMPTY; owned by the test
+    int reads = 0;
+};
+
 // Answers IUnknown only.
 class CountedUnknown : public IUnknown {
 public:

@@ -9,6 +9,7 @@ namespace {
 
 using IdFn = int (*)();
 using LoadFn = HMODULE (*)(const char*);
+using LoadWFn = HMODULE (*)(const char16_t*);
 
 std::string programDir() {
     char path[PATH_MAX];
@@ -51,7 +52,12 @@ TEST(ModuleLoading, AModuleIsFoundBesideTheCallerByItsWindowsName) {
     ASSERT_NE(load, nullptr);
     HMODULE fromOther = load("zebwintestmod.dll");
     EXPECT_EQ(idOf(fromOther), 2);
+    auto loadW = reinterpret_cast<LoadWFn>(GetProcAddress(other, "zebTestLoadFromModuleW"));
+    ASSERT_NE(loadW, nullptr);
+    HMODULE fromOtherW = loadW(u"ZEBWINTESTMOD.DLL");
+    EXPECT_EQ(idOf(fromOtherW), 2);
 
+    EXPECT_TRUE(FreeLibrary(fromOtherW));
     EXPECT_TRUE(FreeLibrary(fromOther));
     EXPECT_TRUE(FreeLibrary(other));
     EXPECT_TRUE(FreeLibrary(module));

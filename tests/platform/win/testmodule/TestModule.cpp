@@ -6,7 +6,12 @@ extern "C" int zebTestModuleId() {
     return ZEB_TEST_MODULE_ID;
 }
 
-// Loads a module as code inside this module would.
+// Load a module as code inside this module would. Both calls are tail calls
+// in an optimised build: the return address then lies in the caller's caller.
 extern "C" HMODULE zebTestLoadFromModule(const char* name) {
     return LoadLibraryA(name);
+}
+
+extern "C" HMODULE zebTestLoadFromModuleW(const char16_t* name) {
+    return LoadLibraryW(name);
 }
