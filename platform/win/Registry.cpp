@@ -206,6 +206,52 @@ Snapshot readForCaller() {
 // ---------------------------------------------------------------------------
 // Writing the file
 
+// The directory part of a file path ("." for a bare name, "/" for a file in the root).
+std::string directoryOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a write has to replace: `path` with symbolic links in its last
+// component followed (a chain of them too). The new text is renamed into
+// place, and a rename over a link would replace the link by a plain file and
+// leave the file it names with the old content. The file at the end of the
+// chain need not exist yet: a dangling link names the file to create. Links
+// among the directories need no resolving, a rename follows them. False with
+// errno set when the chain cannot be read or loops.
+bool resolveStoreFile(const std::string& path, std::string& resolved) {
+    constexpr int kMaxLinks = 40; // the kernel's own limit for one lookup
+    resolved = path;
+    for (int links = 0; links <= kMaxLinks; ++links) {
+        struct stat st {};
+        if (lstat(resolved.c_str(), &st) != 0) return errno == ENOENT; // to be created
+        if (!S_ISLNK(st.st_mode)) return true;
+        // st_size is the target's length on most file systems, 0 on some.
+        std::string target(static_cast<size_t>(st.st_size) + 256, '\0');
+        for (;;) {
+            const ssize_t n = readlink(resolved.c_str(), target.data(), target.size());
+            if (n < 0) return false;
+            if (static_cast<size_t>(n) < target.size()) {
+                target.resize(static_cast<size_t>(n));
+                break;
+            }
+            if (target.size() >= 65536) {
+                errno = ENAMETOOLONG;
+                return false;
+            }
+            target.resize(target.size() * 2);
+        }
+        if (target.empty()) {
+            errno = ENOENT;
+            return false;
+        }
+        // A relative target is relative to the directory holding the link.
+        resolved = target.front() == '/' ? target : directoryOf(resolved) + "/" + target;
+    }
+    errno = ELOOP;
+    return false;
+}
+
 bool makeDirectories(const std::string& dir) {
     if (dir.empty()) return true;
     struct stat st {};
@@ -271,10 +317,7 @@ LONG replaceFile(const std::string& path, const std::string& text, mode_t mode) 
         unlink(tmpl.c_str());
         return ERROR_CANTWRITE;
     }
-    const auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : path.substr(0, slash);
+    const std::string dir = directoryOf(path);
     if (const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
         fsync(dfd); // make the rename itself durable
         close(dfd);
@@ -288,14 +331,21 @@ LONG replaceFile(const std::string& path, const std::string& text, mode_t mode) 
 using Change = std::function<LONG(RegistryDocument& doc, bool& changed)>;
 
 LONG modifyStore(const Change& change) {
-    const std::string path = zeb::RegistryStore::path();
+    const std::string storePath = zeb::RegistryStore::path();
     t_lastProblem.clear();
-    if (path.empty()) {
+    if (storePath.empty()) {
         t_lastProblem = "no registry path: neither ZEB_REGISTRY nor a home directory is set";
         return ERROR_CANTWRITE;
     }
-    const auto slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0 && !makeDirectories(path.substr(0, slash))) {
+    // Everything below works on the resolved file: its lock (so that writers
+    // reaching one file through different links exclude each other), its
+    // temporaries and its replacement.
+    std::string path;
+    if (!resolveStoreFile(storePath, path)) {
+        t_lastProblem = storePath + ": cannot follow its links: " + std::strerror(errno);
+        return ERROR_CANTWRITE;
+    }
+    if (!makeDirectories(directoryOf(path))) {
         t_lastProblem = path + ": cannot create its directory: " + std::strerror(errno);
         return ERROR_CANTWRITE;
     }

@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 using zeb::RegistryStore;
@@ -19,6 +21,32 @@ namespace {
 
 const BYTE* bytes(const void* p) {
     return static_cast<const BYTE*>(p);
+}
+
+// The names in a directory, sorted.
+std::vector<std::string> entries(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool isLink(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// Runs `body` in a forked child and returns its wait status.
+template <typename Body> int inChild(Body body) {
+    const pid_t child = fork();
+    if (child == 0) {
+        body();
+        _exit(0);
+    }
+    int status = -1;
+    if (child > 0) waitpid(child, &status, 0);
+    return status;
 }
 
 class RegistryStoreTest : public ::testing::Test {
@@ -283,4 +311,69 @@ TEST_F(RegistryStoreTest, TwoProcessesWritingAtOnceLoseNoKey) {
             EXPECT_EQ(RegistryStore::readDword(
                           "HKLM\\Race\\" + std::string(who) + std::to_string(i), "v"),
                       static_cast<DWORD>(i));
+}
+
+// ---------------------------------------------------------------------------
+// The file behind the store
+
+TEST_F(RegistryStoreTest, AStorePathThatIsALinkIsWrittenThroughToItsTarget) {
+    std::filesystem::create_directories(m_dir.file("config/zeb"));
+    std::filesystem::create_directories(m_dir.file("real"));
+    const std::string real = m_dir.file("real/registry.reg");
+    ASSERT_EQ(symlink("../../real/registry.reg", m_file.c_str()), 0) << "relative, dangling";
+
+    ASSERT_TRUE(RegistryStore::writeDword("HKLM\\Linked", "first", 1));
+    EXPECT_TRUE(isLink(m_file)) << "the link is kept";
+    EXPECT_NE(readFile(real).find("\"first\"=dword:00000001"), std::string::npos)
+        << "a dangling link names the file to create";
+    ASSERT_TRUE(RegistryStore::writeDword("HKLM\\Linked", "second", 2));
+    EXPECT_TRUE(isLink(m_file));
+    EXPECT_NE(readFile(real).find("\"second\"=dword:00000002"), std::string::npos);
+    EXPECT_EQ(entries(m_dir.file("config/zeb")), std::vector<std::string>{"registry.reg"})
+        << "nothing is written beside the link";
+
+    // A chain of links, one of them absolute, ends at the same file.
+    const std::string outer = m_dir.file("outer.reg");
+    ASSERT_EQ(symlink(m_file.c_str(), outer.c_str()), 0);
+    {
+        zeb::test::ScopedEnv viaChain("ZEB_REGISTRY", outer);
+        ASSERT_TRUE(RegistryStore::writeDword("HKLM\\Linked", "third", 3));
+    }
+    EXPECT_TRUE(isLink(outer));
+    EXPECT_TRUE(isLink(m_file));
+    zeb::test::ScopedEnv direct("ZEB_REGISTRY", real);
+    EXPECT_EQ(RegistryStore::readDword("HKLM\\Linked", "first"), 1u);
+    EXPECT_EQ(RegistryStore::readDword("HKLM\\Linked", "third"), 3u);
+}
+
+TEST_F(RegistryStoreTest, WritersThroughALinkAndThroughItsTargetLoseNoKey) {
+    std::filesystem::create_directories(m_dir.file("config/zeb"));
+    const std::string real = m_dir.file("registry-real.reg");
+    writeFile(real, "Windows Registry Editor Version 5.00\n");
+    ASSERT_EQ(symlink(real.c_str(), m_file.c_str()), 0);
+    constexpr int kPerWriter = 30;
+    auto writeKeys = [](const std::string& who) {
+        bool ok = true;
+        for (int i = 0; i < kPerWriter; ++i)
+            ok = RegistryStore::writeDword("HKLM\\Race\\" + who + std::to_string(i), "v",
+                                           static_cast<DWORD>(i)) &&
+                 ok;
+        return ok;
+    };
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        setenv("ZEB_REGISTRY", real.c_str(), 1);
+        _exit(writeKeys("real") ? 0 : 1);
+    }
+    EXPECT_TRUE(writeKeys("link"));
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    EXPECT_TRUE(isLink(m_file));
+    for (const std::string& path : {m_file, real}) {
+        zeb::test::ScopedEnv env("ZEB_REGISTRY", path);
+        EXPECT_EQ(RegistryStore::subKeys("HKLM\\Race").size(), 2u * kPerWriter) << path;
+    }
 }
