@@ -3,13 +3,18 @@
 #include "platform/win/RegistryDocument.h"
 #include "platform/win/TextConvert.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -299,22 +304,124 @@ private:
     int m_fd;
 };
 
-// Replaces the file by `text`: a temporary beside it, flushed, renamed over.
-LONG replaceFile(const std::string& path, const std::string& text, mode_t mode) {
-    std::string tmpl = path + ".XXXXXX";
-    const int fd = mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd < 0) {
-        t_lastProblem = path + ": cannot create a temporary file: " + std::strerror(errno);
-        return ERROR_CANTWRITE;
+// Random bits for names and key identities. getrandom only fails before the
+// kernel has gathered entropy (early boot); the fallback mixes the clock, the
+// process and a counter, unique enough for both uses.
+uint64_t randomBits() {
+    uint64_t bits = 0;
+    if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits))
+        return bits;
+    static std::atomic<uint64_t> counter{0};
+    const timespec now = realNow();
+    bits = static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+    bits ^= static_cast<uint64_t>(getpid()) << 40;
+    bits += counter.fetch_add(0x9E3779B97F4A7C15u, std::memory_order_relaxed);
+    bits = (bits ^ (bits >> 30)) * 0xBF58476D1CE4E5B9u; // splitmix64's mixing steps
+    bits = (bits ^ (bits >> 27)) * 0x94D049BB133111EBu;
+    return bits ^ (bits >> 31);
+}
+
+// A temporary is named "<store file>.tmp-" and six letters or digits (the
+// form mkostemp fills in too). Only writers holding the store's lock give a
+// temporary a name, so a name of this form found by the lock's holder was
+// left by a writer that died before its rename.
+constexpr std::string_view kTempMark = ".tmp-";
+constexpr size_t kTempSuffix = 6;
+
+std::string temporaryName(const std::string& path) {
+    static constexpr std::string_view kLetters =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    uint64_t bits = randomBits();
+    std::string name = path + std::string(kTempMark);
+    for (size_t i = 0; i < kTempSuffix; ++i, bits /= kLetters.size())
+        name += kLetters[bits % kLetters.size()];
+    return name;
+}
+
+bool isTemporaryOf(std::string_view name, std::string_view storeName) {
+    if (name.size() != storeName.size() + kTempMark.size() + kTempSuffix) return false;
+    if (name.substr(0, storeName.size()) != storeName) return false;
+    name.remove_prefix(storeName.size());
+    if (name.substr(0, kTempMark.size()) != kTempMark) return false;
+    name.remove_prefix(kTempMark.size());
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    });
+}
+
+// Removes the temporaries that writers killed mid-write left beside the store
+// file (full or partial copies of it, which would otherwise stay for ever).
+// REQUIRES: the store's lock is held (see kTempMark). Only regular files are
+// removed; a failure here never fails the write.
+void removeLeftoverTemporaries(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string storeName = slash == std::string::npos ? path : path.substr(slash + 1);
+    DIR* dir = opendir(directoryOf(path).c_str());
+    if (!dir) return;
+    while (const dirent* entry = readdir(dir)) {
+        if (!isTemporaryOf(entry->d_name, storeName)) continue;
+        struct stat st {};
+        if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode))
+            unlinkat(dirfd(dir), entry->d_name, 0);
     }
-    struct stat st {};
-    const bool ok =
-        fchmod(fd, mode) == 0 && writeAll(fd, text) && fsync(fd) == 0 && fstat(fd, &st) == 0;
+    closedir(dir);
+}
+
+// Writes `text` into a file that has no name until it is complete and
+// flushed, then names it as a temporary beside `path`. A writer killed before
+// that leaves nothing: the kernel frees a file without a name with its last
+// descriptor. False where the file system has no unnamed files (or /proc is
+// not mounted); the caller then uses a named temporary.
+bool writeUnnamed(const std::string& path, const std::string& text, mode_t mode, std::string& tmp) {
+    const int fd = open(directoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool named = false;
+    if (fchmod(fd, mode) == 0 && writeAll(fd, text) && fsync(fd) == 0) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        for (int attempt = 0; attempt < 8 && !named; ++attempt) {
+            tmp = temporaryName(path);
+            named = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tmp.c_str(), AT_SYMLINK_FOLLOW) == 0;
+            if (!named && errno != EEXIST) break;
+        }
+    }
     const int savedErrno = errno;
     close(fd);
-    if (!ok || rename(tmpl.c_str(), path.c_str()) != 0) {
-        t_lastProblem = path + ": cannot write: " + std::strerror(ok ? errno : savedErrno);
-        unlink(tmpl.c_str());
+    if (!named) tmp.clear();
+    errno = savedErrno;
+    return named;
+}
+
+// The same with a temporary that has its name from the start.
+bool writeNamed(const std::string& path, const std::string& text, mode_t mode, std::string& tmp) {
+    tmp = path + std::string(kTempMark) + std::string(kTempSuffix, 'X');
+    const int fd = mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        tmp.clear();
+        return false;
+    }
+    const bool ok = fchmod(fd, mode) == 0 && writeAll(fd, text) && fsync(fd) == 0;
+    const int savedErrno = errno;
+    close(fd);
+    if (!ok) {
+        unlink(tmp.c_str());
+        tmp.clear();
+    }
+    errno = savedErrno;
+    return ok;
+}
+
+// Replaces the file by `text`: a temporary beside it, flushed, renamed over.
+// REQUIRES: the store's lock is held.
+LONG replaceFile(const std::string& path, const std::string& text, mode_t mode) {
+    std::string tmp;
+    if (!writeUnnamed(path, text, mode, tmp) && !writeNamed(path, text, mode, tmp)) {
+        t_lastProblem = path + ": cannot write a temporary file: " + std::strerror(errno);
+        return ERROR_CANTWRITE;
+    }
+    if (rename(tmp.c_str(), path.c_str()) != 0) {
+        t_lastProblem = path + ": cannot write: " + std::strerror(errno);
+        unlink(tmp.c_str());
         return ERROR_CANTWRITE;
     }
     const std::string dir = directoryOf(path);
@@ -354,6 +461,7 @@ LONG modifyStore(const Change& change) {
         t_lastProblem = path + ".lock: cannot lock: " + std::strerror(errno);
         return ERROR_CANTWRITE;
     }
+    removeLeftoverTemporaries(path);
     const Snapshot current = readStore(path);
     if (current.error != ERROR_SUCCESS) {
         // A file we cannot read is kept as it is: rewriting it from an empty

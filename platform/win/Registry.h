@@ -9,7 +9,11 @@
 // file is provably unchanged). Every write takes an advisory lock on the
 // file, reads it again, applies the change, writes a temporary file beside it
 // and renames that over the old one: a crash never leaves a half-written
-// registry, and two processes writing at once lose no key. A missing file
+// registry, and two processes writing at once lose no key. A path that is a
+// symbolic link (or a chain of them) is written through: the file at its end
+// is locked and replaced, and the link stays. The temporary has no name until
+// it is complete where the file system allows; the temporaries of writers
+// killed mid-write are removed by the next write ("<file>.tmp-XXXXXX"). A missing file
 // reads as empty; a corrupt one is reported (trace-free: through
 // zeb::RegistryStore::lastProblem()) and also reads as empty, and a read never
 // rewrites it. A write to a corrupt or unreadable file is refused and the file

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -376,4 +379,76 @@ TEST_F(RegistryStoreTest, WritersThroughALinkAndThroughItsTargetLoseNoKey) {
         zeb::test::ScopedEnv env("ZEB_REGISTRY", path);
         EXPECT_EQ(RegistryStore::subKeys("HKLM\\Race").size(), 2u * kPerWriter) << path;
     }
+}
+
+TEST_F(RegistryStoreTest, AWriterKilledMidWriteLeavesNoTemporaryBehind) {
+    // A store whose text is far larger than the file size the children may write.
+    ASSERT_TRUE(RegistryStore::writeValue("HKLM\\Big", "blob", REG_BINARY,
+                                          std::vector<BYTE>(64 * 1024, 0x5a)));
+    const std::string before = readFile(m_file);
+    for (int i = 0; i < 3; ++i) {
+        // The kernel kills the child with SIGXFSZ in the middle of writing the new text.
+        const int status = inChild([] {
+            const rlimit noCore{0, 0};
+            const rlimit small{16 * 1024, 16 * 1024};
+            setrlimit(RLIMIT_CORE, &noCore);
+            setrlimit(RLIMIT_FSIZE, &small);
+            RegistryStore::writeDword("HKLM\\Big", "more", 1);
+        });
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
+    }
+    EXPECT_EQ(readFile(m_file), before);
+    EXPECT_EQ(entries(m_dir.file("config/zeb")),
+              (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+    EXPECT_TRUE(RegistryStore::writeDword("HKLM\\Big", "more", 1));
+}
+
+TEST_F(RegistryStoreTest, WritersKilledAtRandomMomentsLeaveOnlyTheStoreAndItsLock) {
+    ASSERT_TRUE(RegistryStore::writeValue("HKLM\\Big", "blob", REG_BINARY,
+                                          std::vector<BYTE>(32 * 1024, 0xa5)));
+    std::vector<pid_t> children;
+    for (int i = 0; i < 8; ++i) {
+        const pid_t child = fork();
+        if (child < 0) break; // those running are still killed below
+        if (child == 0) {
+            for (DWORD n = 0;; ++n)
+                RegistryStore::writeDword("HKLM\\Big", "n" + std::to_string(i), n);
+        }
+        children.push_back(child);
+    }
+    EXPECT_EQ(children.size(), 8u);
+    for (size_t i = 0; i < children.size(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(3 + 7 * i));
+        kill(children[i], SIGKILL);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    }
+    ASSERT_TRUE(RegistryStore::writeDword("HKLM\\Big", "after", 1));
+    EXPECT_EQ(entries(m_dir.file("config/zeb")),
+              (std::vector<std::string>{"registry.reg", "registry.reg.lock"}));
+    EXPECT_EQ(RegistryStore::readDword("HKLM\\Big", "after"), 1u);
+}
+
+TEST_F(RegistryStoreTest, AWriteRemovesTemporariesLeftByAKilledWriterAndNothingElse) {
+    ASSERT_TRUE(RegistryStore::writeDword("HKLM\\K", "v", 1));
+    // What a writer killed after naming its temporary and before renaming it leaves.
+    const std::string leftover = m_file + ".tmp-Q7xk2P";
+    writeFile(leftover,
+              "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\K]\n\"v\"=dw");
+    // Names that are not the store's temporaries.
+    for (const char* other : {"registry.reg.backup", "registry.reg.tmp-notes",
+                              "registry.reg.tmp-Q7xk2P.txt", "other.reg.tmp-Q7xk2P"})
+        writeFile(m_dir.file(std::string("config/zeb/") + other), "keep");
+    std::filesystem::create_directory(m_file + ".tmp-Dir123");
+
+    ASSERT_TRUE(RegistryStore::writeDword("HKLM\\K", "v", 2));
+    EXPECT_EQ(
+        entries(m_dir.file("config/zeb")),
+        (std::vector<std::string>{"other.reg.tmp-Q7xk2P", "registry.reg", "registry.reg.backup",
+                                  "registry.reg.lock", "registry.reg.tmp-Dir123",
+                                  "registry.reg.tmp-Q7xk2P.txt", "registry.reg.tmp-notes"}));
+    EXPECT_EQ(RegistryStore::readDword("HKLM\\K", "v"), 2u);
 }
