@@ -533,14 +533,25 @@ HKEY newHandle(std::string path, REGSAM access) {
     return key;
 }
 
-// The full normalized path of key\subKey; "" when it cannot name a key.
-std::string fullPath(const std::string& base, LPCWSTR subKey) {
-    if (!subKey || !*subKey) return base;
-    return RegistryDocument::normalizeKeyPath(base + "\\" + zeb::toNarrow(subKey));
+// Wide names are refused (ERROR_INVALID_PARAMETER) when they hold an unpaired
+// surrogate: converted, it would become U+FFFD and name the same key or value
+// as every other such name, so a write to one would change the other.
+
+// The full normalized path of key\subKey in `path`, "" when it cannot name a
+// key; false when subKey is not well-formed UTF-16.
+bool fullPath(const std::string& base, LPCWSTR subKey, std::string& path) {
+    path = base;
+    if (!subKey || !*subKey) return true;
+    std::string narrow;
+    if (!zeb::toNarrowExact(subKey, narrow)) return false;
+    path = RegistryDocument::normalizeKeyPath(base + "\\" + narrow);
+    return true;
 }
 
-std::string nameOf(LPCWSTR name) {
-    return name ? zeb::toNarrow(name) : std::string();
+// A value name in UTF-8 ("" for null); false when it is not well-formed UTF-16.
+bool nameOf(LPCWSTR name, std::string& out) {
+    out.clear();
+    return !name || zeb::toNarrowExact(name, out);
 }
 
 std::vector<BYTE> stringData(std::u16string_view text) {
@@ -569,7 +580,8 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM sam, PHKEY result) {
     *result = nullptr;
     ResolvedKey base;
     if (!resolve(key, base)) return ERROR_INVALID_HANDLE;
-    const std::string path = fullPath(base.path, subKey);
+    std::string path;
+    if (!fullPath(base.path, subKey, path)) return ERROR_INVALID_PARAMETER;
     const Snapshot snap = readForCaller();
     if (!snap.doc->hasKey(base.path)) return ERROR_KEY_DELETED;
     if (path.empty() || !snap.doc->hasKey(path)) return ERROR_FILE_NOT_FOUND;
@@ -583,8 +595,8 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM sam,
     *result = nullptr;
     ResolvedKey base;
     if (!resolve(key, base)) return ERROR_INVALID_HANDLE;
-    const std::string path = fullPath(base.path, subKey);
-    if (path.empty()) return ERROR_INVALID_PARAMETER;
+    std::string path;
+    if (!fullPath(base.path, subKey, path) || path.empty()) return ERROR_INVALID_PARAMETER;
     {
         const Snapshot snap = readForCaller();
         if (snap.doc->hasKey(path)) {
@@ -623,10 +635,12 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data
     ResolvedKey k;
     if (!resolve(key, k)) return ERROR_INVALID_HANDLE;
     if (data && !cbData) return ERROR_INVALID_PARAMETER;
+    std::string valueName;
+    if (!nameOf(name, valueName)) return ERROR_INVALID_PARAMETER;
     if (!(k.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     const Snapshot snap = readForCaller();
     if (!snap.doc->hasKey(k.path)) return ERROR_KEY_DELETED;
-    const auto* value = snap.doc->findValue(k.path, nameOf(name));
+    const auto* value = snap.doc->findValue(k.path, valueName);
     if (!value) return ERROR_FILE_NOT_FOUND;
     const auto size = static_cast<DWORD>(value->data.size());
     if (type) *type = value->type;
@@ -646,8 +660,9 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
     ResolvedKey k;
     if (!resolve(key, k)) return ERROR_INVALID_HANDLE;
     if (!data && cbData) return ERROR_INVALID_PARAMETER;
-    const std::string valueName = nameOf(name);
-    if (!RegistryDocument::validValueName(valueName)) return ERROR_INVALID_PARAMETER;
+    std::string valueName;
+    if (!nameOf(name, valueName) || !RegistryDocument::validValueName(valueName))
+        return ERROR_INVALID_PARAMETER;
     if (!(k.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     std::vector<BYTE> bytes(data, data + cbData);
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
@@ -660,8 +675,9 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
 LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
     ResolvedKey k;
     if (!resolve(key, k)) return ERROR_INVALID_HANDLE;
+    std::string valueName;
+    if (!nameOf(name, valueName)) return ERROR_INVALID_PARAMETER;
     if (!(k.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    const std::string valueName = nameOf(name);
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
         if (!doc.hasKey(k.path)) return ERROR_KEY_DELETED;
         changed = doc.deleteValue(k.path, valueName);
@@ -672,8 +688,8 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
 LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
     ResolvedKey base;
     if (!resolve(key, base)) return ERROR_INVALID_HANDLE;
-    if (!subKey) return ERROR_INVALID_PARAMETER;
-    const std::string path = fullPath(base.path, subKey);
+    std::string path;
+    if (!subKey || !fullPath(base.path, subKey, path)) return ERROR_INVALID_PARAMETER;
     if (path.empty()) return ERROR_FILE_NOT_FOUND;
     if (isRoot(path)) return ERROR_ACCESS_DENIED;
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
@@ -688,7 +704,8 @@ LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
 LONG RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
     ResolvedKey base;
     if (!resolve(key, base)) return ERROR_INVALID_HANDLE;
-    const std::string path = fullPath(base.path, subKey);
+    std::string path;
+    if (!fullPath(base.path, subKey, path)) return ERROR_INVALID_PARAMETER;
     if (path.empty()) return ERROR_FILE_NOT_FOUND;
     const bool keepKey = !subKey || !*subKey || isRoot(path);
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
@@ -745,7 +762,8 @@ std::optional<RegistryDocument::Value> RegistryStore::readValue(const std::strin
                                                                 const std::string& name) {
     const std::string path = RegistryDocument::normalizeKeyPath(key);
     const Snapshot snap = readForCaller();
-    if (path.empty()) return std::nullopt;
+    // A name that is not UTF-8 would fold into U+FFFD and find another value.
+    if (path.empty() || !RegistryDocument::validValueName(name)) return std::nullopt;
     const auto* value = snap.doc->findValue(path, name);
     return value ? std::optional(*value) : std::nullopt;
 }
@@ -826,7 +844,8 @@ bool RegistryStore::createKey(const std::string& key) {
 
 bool RegistryStore::deleteValue(const std::string& key, const std::string& name) {
     const std::string path = RegistryDocument::normalizeKeyPath(key);
-    if (path.empty()) return true; // no such key, so no such value
+    // No such key, or a name no value can have (not UTF-8): no such value.
+    if (path.empty() || !RegistryDocument::validValueName(name)) return true;
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
                changed = doc.deleteValue(path, name);
                return ERROR_SUCCESS;

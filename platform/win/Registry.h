@@ -65,6 +65,10 @@ constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 // Windows-named functions, with the Windows semantics (results are Win32
 // error numbers: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA, ...).
 // A null value name, or an empty one, names the key's default value ("@").
+// A key path or value name holding an unpaired UTF-16 surrogate is refused
+// with ERROR_INVALID_PARAMETER: the file keeps names as UTF-8, where such a
+// name could not be told from others. String data is not a name: it is kept
+// unit for unit, unpaired surrogates included.
 //
 // Handles: an opened key is a heap object holding the key's full path; the
 // predefined keys are sentinels that need no closing. Every handle is checked
@@ -108,7 +112,8 @@ namespace zeb {
 // The same store with a plain C++ face, for hosts, tools and tests. Paths
 // are full key paths with backslashes, starting with the root key name:
 // "HKEY_CLASSES_ROOT\\CLSID\\{...}\\InprocServer32" (HKCR, HKCU, HKLM, HKU
-// are accepted too). Names are UTF-8. An empty value name is the default value.
+// are accepted too). Names are UTF-8; one that is not names nothing (reads
+// find nothing, writes fail). An empty value name is the default value.
 class RegistryStore {
 public:
     static std::string path(); // the file the store uses now, "" if there is none

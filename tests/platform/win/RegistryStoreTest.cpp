@@ -452,3 +452,67 @@ TEST_F(RegistryStoreTest, AWriteRemovesTemporariesLeftByAKilledWriterAndNothingE
                                   "registry.reg.tmp-Q7xk2P.txt", "registry.reg.tmp-notes"}));
     EXPECT_EQ(RegistryStore::readDword("HKLM\\K", "v"), 2u);
 }
+
+// ---------------------------------------------------------------------------
+// Names
+
+TEST_F(RegistryStoreTest, NamesWithAnUnpairedSurrogateAreRefusedAndHarmNoOtherName) {
+    HKEY key = create(u"Names");
+    // The names an unpaired surrogate used to collapse into (U+FFFD stands in for it).
+    const DWORD kept = 7;
+    ASSERT_EQ(RegSetValueExW(key, u"a\uFFFD", 0, REG_DWORD, bytes(&kept), 4), ERROR_SUCCESS);
+    RegistryStore::createKey("HKLM\\Names\\k\xEF\xBF\xBD"); // "k" U+FFFD
+
+    const char16_t highValue[] = {u'a', 0xD800, 0};
+    const char16_t lowValue[] = {u'a', 0xDC00, 0};
+    const char16_t swappedValue[] = {u'a', 0xDC00, 0xD800, 0};
+    const char16_t highKey[] = {u'k', 0xD800, 0};
+    const char16_t lowKey[] = {u'k', 0xDFFF, 0};
+    const char16_t deepKey[] = {u'k', 0xD800, u'\\', u'x', 0};
+    const DWORD one = 1;
+    for (const char16_t* name : {highValue, lowValue, swappedValue}) {
+        DWORD size = 4;
+        EXPECT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, bytes(&one), 4), 87);
+        EXPECT_EQ(RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &size), 87);
+        EXPECT_EQ(RegDeleteValueW(key, name), 87);
+    }
+    for (const char16_t* name : {highKey, lowKey, deepKey}) {
+        HKEY sub = nullptr;
+        EXPECT_EQ(RegCreateKeyExW(key, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
+                  87);
+        EXPECT_EQ(RegOpenKeyExW(key, name, 0, KEY_READ, &sub), 87);
+        EXPECT_EQ(sub, nullptr);
+        EXPECT_EQ(RegDeleteKeyW(key, name), 87);
+        EXPECT_EQ(RegDeleteTreeW(key, name), 87);
+    }
+    // The UTF-8 face: an encoded surrogate or a stray byte names no value either.
+    for (const char* name : {"a\xED\xA0\x80", "a\xFF"}) {
+        EXPECT_EQ(RegistryStore::readDword("HKLM\\Names", name), std::nullopt);
+        EXPECT_FALSE(RegistryStore::writeDword("HKLM\\Names", name, 1));
+        RegistryStore::deleteValue("HKLM\\Names", name);
+    }
+    EXPECT_EQ(RegistryStore::readDword("HKLM\\Names", "a\xEF\xBF\xBD"), 7u);
+    EXPECT_EQ(RegistryStore::values("HKLM\\Names").size(), 1u);
+    EXPECT_EQ(RegistryStore::subKeys("HKLM\\Names"), std::vector<std::string>{"k\xEF\xBF\xBD"});
+
+    // A surrogate pair is a character like any other.
+    HKEY emoji = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(key, u"\U0001F600", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &emoji,
+                              nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(emoji, u"\U0001F600", 0, REG_DWORD, bytes(&one), 4), ERROR_SUCCESS);
+    EXPECT_EQ(RegistryStore::readDword("HKLM\\Names\\\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"), 1u);
+    RegCloseKey(emoji);
+
+    // String data is kept unit for unit, unpaired surrogates included: it is
+    // data, not a name, and two such strings stay distinct.
+    const char16_t loneData[] = {u'x', 0xD800, 0};
+    const char16_t replacedData[] = u"x\uFFFD";
+    ASSERT_EQ(RegSetValueExW(key, u"lone", 0, REG_SZ, bytes(loneData), sizeof loneData),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, u"replaced", 0, REG_SZ, bytes(replacedData), sizeof replacedData),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegistryStore::readString("HKLM\\Names", "lone"), std::u16string(loneData));
+    EXPECT_EQ(RegistryStore::readString("HKLM\\Names", "replaced"), std::u16string(u"x\uFFFD"));
+    RegCloseKey(key);
+}
