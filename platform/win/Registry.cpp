@@ -50,6 +50,7 @@ using zeb::RegistryDocument;
 struct OpenKey : HKEY__ {
     std::string path; // normalized full path, as the store spells it
     REGSAM access;
+    uint64_t id; // the key's identity when it was opened (RegistryDocument::keyId)
 };
 
 // ---------------------------------------------------------------------------
@@ -321,6 +322,13 @@ uint64_t randomBits() {
     return bits ^ (bits >> 31);
 }
 
+// A new key's identity: random, so that writers in different processes need
+// no shared counter; never 0, which means "none".
+uint64_t newKeyId() {
+    for (;;)
+        if (const uint64_t id = randomBits(); id != 0) return id;
+}
+
 // A temporary is named "<store file>.tmp-" and six letters or digits (the
 // form mkostemp fills in too). Only writers holding the store's lock give a
 // temporary a name, so a name of this form found by the lock's holder was
@@ -505,6 +513,7 @@ OpenKeys& openKeys() {
 struct ResolvedKey {
     std::string path;
     REGSAM access = 0;
+    uint64_t id = 0;
 };
 
 bool resolve(HKEY key, ResolvedKey& out) {
@@ -520,17 +529,33 @@ bool resolve(HKEY key, ResolvedKey& out) {
     const auto* open = static_cast<const OpenKey*>(key);
     out.path = open->path;
     out.access = open->access;
+    out.id = open->id;
     return true;
 }
 
-HKEY newHandle(std::string path, REGSAM access) {
+HKEY newHandle(std::string path, REGSAM access, uint64_t id) {
     auto* key = new OpenKey;
     key->root = 0;
     key->path = std::move(path);
     key->access = access;
+    key->id = id;
     std::lock_guard lock(openKeys().mutex);
     openKeys().keys.insert(key);
     return key;
+}
+
+// Whether the key a handle was opened on is still there: its path exists and
+// names the same key, not one deleted and created again under that path
+// (whose identity differs). Identities live in the store file, so this holds
+// whichever process deleted the key. A key whose identity is 0 now was last
+// written by a writer that keeps none (by hand, or an older writer): it
+// cannot be told apart and counts as the same key. Keys never gain an
+// identity except by being created, so a handle opened on a key without one
+// and meeting one now meets a successor.
+bool stillThere(const RegistryDocument& doc, const ResolvedKey& key) {
+    if (!doc.hasKey(key.path)) return false;
+    const uint64_t now = doc.keyId(key.path);
+    return now == key.id || now == 0;
 }
 
 // Wide names are refused (ERROR_INVALID_PARAMETER) when they hold an unpaired
@@ -583,9 +608,9 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM sam, PHKEY result) {
     std::string path;
     if (!fullPath(base.path, subKey, path)) return ERROR_INVALID_PARAMETER;
     const Snapshot snap = readForCaller();
-    if (!snap.doc->hasKey(base.path)) return ERROR_KEY_DELETED;
+    if (!stillThere(*snap.doc, base)) return ERROR_KEY_DELETED;
     if (path.empty() || !snap.doc->hasKey(path)) return ERROR_FILE_NOT_FOUND;
-    *result = newHandle(snap.doc->displayPath(path), sam);
+    *result = newHandle(snap.doc->displayPath(path), sam, snap.doc->keyId(path));
     return ERROR_SUCCESS;
 }
 
@@ -599,25 +624,28 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM sam,
     if (!fullPath(base.path, subKey, path) || path.empty()) return ERROR_INVALID_PARAMETER;
     {
         const Snapshot snap = readForCaller();
+        // (A reading that failed is empty: it says nothing about the parent.)
+        if (snap.error == ERROR_SUCCESS && !stillThere(*snap.doc, base)) return ERROR_KEY_DELETED;
         if (snap.doc->hasKey(path)) {
             if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
-            *result = newHandle(snap.doc->displayPath(path), sam);
+            *result = newHandle(snap.doc->displayPath(path), sam, snap.doc->keyId(path));
             return ERROR_SUCCESS;
         }
-        if (snap.error == ERROR_SUCCESS && !snap.doc->hasKey(base.path)) return ERROR_KEY_DELETED;
     }
     if (!(base.access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
     bool created = false;
     std::string display;
+    uint64_t id = 0;
     const LONG r = modifyStore([&](RegistryDocument& doc, bool& changed) {
-        if (!doc.hasKey(base.path)) return ERROR_KEY_DELETED;
-        created = changed = doc.createKey(path);
+        if (!stillThere(doc, base)) return ERROR_KEY_DELETED;
+        created = changed = doc.createKey(path, newKeyId);
         display = doc.displayPath(path);
+        id = doc.keyId(path);
         return ERROR_SUCCESS;
     });
     if (r != ERROR_SUCCESS) return r;
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    *result = newHandle(display, sam);
+    *result = newHandle(display, sam, id);
     return ERROR_SUCCESS;
 }
 
@@ -639,7 +667,7 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data
     if (!nameOf(name, valueName)) return ERROR_INVALID_PARAMETER;
     if (!(k.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     const Snapshot snap = readForCaller();
-    if (!snap.doc->hasKey(k.path)) return ERROR_KEY_DELETED;
+    if (!stillThere(*snap.doc, k)) return ERROR_KEY_DELETED;
     const auto* value = snap.doc->findValue(k.path, valueName);
     if (!value) return ERROR_FILE_NOT_FOUND;
     const auto size = static_cast<DWORD>(value->data.size());
@@ -666,7 +694,7 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
     if (!(k.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     std::vector<BYTE> bytes(data, data + cbData);
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
-        if (!doc.hasKey(k.path)) return ERROR_KEY_DELETED;
+        if (!stillThere(doc, k)) return ERROR_KEY_DELETED;
         changed = doc.setValue(k.path, valueName, type, std::move(bytes));
         return ERROR_SUCCESS;
     });
@@ -679,7 +707,7 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
     if (!nameOf(name, valueName)) return ERROR_INVALID_PARAMETER;
     if (!(k.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
-        if (!doc.hasKey(k.path)) return ERROR_KEY_DELETED;
+        if (!stillThere(doc, k)) return ERROR_KEY_DELETED;
         changed = doc.deleteValue(k.path, valueName);
         return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
@@ -693,7 +721,7 @@ LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
     if (path.empty()) return ERROR_FILE_NOT_FOUND;
     if (isRoot(path)) return ERROR_ACCESS_DENIED;
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
-        if (!doc.hasKey(base.path)) return ERROR_KEY_DELETED;
+        if (!stillThere(doc, base)) return ERROR_KEY_DELETED;
         if (!doc.hasKey(path)) return ERROR_FILE_NOT_FOUND;
         if (doc.hasSubKeys(path)) return ERROR_ACCESS_DENIED;
         changed = doc.deleteTree(path);
@@ -709,7 +737,7 @@ LONG RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
     if (path.empty()) return ERROR_FILE_NOT_FOUND;
     const bool keepKey = !subKey || !*subKey || isRoot(path);
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
-        if (!doc.hasKey(base.path)) return ERROR_KEY_DELETED;
+        if (!stillThere(doc, base)) return ERROR_KEY_DELETED;
         if (!doc.hasKey(path)) return ERROR_FILE_NOT_FOUND;
         changed = keepKey ? doc.clearTree(path) : doc.deleteTree(path);
         return ERROR_SUCCESS;
@@ -723,7 +751,7 @@ LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD cchName, LPDWORD,
     if (!name || !cchName) return ERROR_INVALID_PARAMETER;
     if (!(k.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     const Snapshot snap = readForCaller();
-    if (!snap.doc->hasKey(k.path)) return ERROR_KEY_DELETED;
+    if (!stillThere(*snap.doc, k)) return ERROR_KEY_DELETED;
     const auto names = snap.doc->subKeys(k.path);
     if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
     const std::u16string wide = zeb::toWide(names[index]);
@@ -813,7 +841,7 @@ bool RegistryStore::writeValue(const std::string& key, const std::string& name, 
         return false;
     }
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
-               changed = doc.createKey(path);
+               changed = doc.createKey(path, newKeyId);
                changed = doc.setValue(path, name, type, std::move(data)) || changed;
                return ERROR_SUCCESS;
            }) == ERROR_SUCCESS;
@@ -837,7 +865,7 @@ bool RegistryStore::createKey(const std::string& key) {
         return false;
     }
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
-               changed = doc.createKey(path);
+               changed = doc.createKey(path, newKeyId);
                return ERROR_SUCCESS;
            }) == ERROR_SUCCESS;
 }

@@ -74,8 +74,11 @@ constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 // predefined keys are sentinels that need no closing. Every handle is checked
 // (ERROR_INVALID_HANDLE for a closed or made-up one). A handle whose key was
 // deleted meanwhile gives ERROR_KEY_DELETED and is never re-created by a
-// write through it. The access asked for at open is enforced as on Windows:
-// queries need KEY_QUERY_VALUE, RegSetValueExW/RegDeleteValueW need
+// write through it, also when a key of the same path was created again since,
+// in this process or another: keys carry an identity in the file (see
+// RegistryDocument.h). A key last written without one (by hand, or by a
+// writer that keeps none) cannot be told apart and counts as the same. The access asked for at open
+// is enforced as on Windows: queries need KEY_QUERY_VALUE, RegSetValueExW/RegDeleteValueW need
 // KEY_SET_VALUE, RegEnumKeyExW needs KEY_ENUMERATE_SUB_KEYS, creating a new
 // subkey needs KEY_CREATE_SUB_KEY on the parent (KEY_READ / KEY_WRITE /
 // KEY_ALL_ACCESS include what their names say); else ERROR_ACCESS_DENIED.

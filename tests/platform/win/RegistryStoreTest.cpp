@@ -516,3 +516,87 @@ TEST_F(RegistryStoreTest, NamesWithAnUnpairedSurrogateAreRefusedAndHarmNoOtherNa
     EXPECT_EQ(RegistryStore::readString("HKLM\\Names", "replaced"), std::u16string(u"x\uFFFD"));
     RegCloseKey(key);
 }
+
+// ---------------------------------------------------------------------------
+// Handles to deleted keys
+
+TEST_F(RegistryStoreTest, AHandleToADeletedKeyStaysDeletedWhenThePathIsCreatedAgain) {
+    HKEY doomed = create(u"Doomed");
+    HKEY inner = create(u"Outer\\Inner");
+    ASSERT_TRUE(RegistryStore::deleteTree("HKLM\\Doomed"));
+    ASSERT_TRUE(RegistryStore::createKey("HKLM\\Doomed\\Child"));
+    ASSERT_TRUE(RegistryStore::deleteTree("HKLM\\Outer")); // an ancestor
+    ASSERT_TRUE(RegistryStore::createKey("HKLM\\Outer\\Inner"));
+
+    const DWORD one = 1;
+    for (HKEY key : {doomed, inner}) {
+        DWORD size = 4, cch = 16;
+        char16_t name[16];
+        HKEY sub = nullptr;
+        EXPECT_EQ(RegSetValueExW(key, u"v", 0, REG_DWORD, bytes(&one), 4), 1018);
+        EXPECT_EQ(RegQueryValueExW(key, u"v", nullptr, nullptr, nullptr, &size), 1018);
+        EXPECT_EQ(RegDeleteValueW(key, u"v"), 1018);
+        EXPECT_EQ(RegEnumKeyExW(key, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), 1018);
+        EXPECT_EQ(RegOpenKeyExW(key, u"Child", 0, KEY_READ, &sub), 1018);
+        EXPECT_EQ(
+            RegCreateKeyExW(key, u"New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr),
+            1018);
+        EXPECT_EQ(RegDeleteKeyW(key, u"Child"), 1018);
+        EXPECT_EQ(RegDeleteTreeW(key, nullptr), 1018);
+        RegCloseKey(key);
+    }
+    EXPECT_TRUE(RegistryStore::keyExists("HKLM\\Doomed\\Child")) << "nothing reached the new key";
+    EXPECT_FALSE(RegistryStore::keyExists("HKLM\\Doomed\\New"));
+    EXPECT_TRUE(RegistryStore::values("HKLM\\Doomed").empty());
+    EXPECT_TRUE(RegistryStore::values("HKLM\\Outer\\Inner").empty());
+
+    HKEY fresh = create(u"Doomed", KEY_ALL_ACCESS);
+    EXPECT_EQ(RegSetValueExW(fresh, u"v", 0, REG_DWORD, bytes(&one), 4), ERROR_SUCCESS)
+        << "a handle opened on the new key uses it";
+    RegCloseKey(fresh);
+}
+
+TEST_F(RegistryStoreTest, AKeyDeletedAndCreatedAgainByAnotherProcessIsSeenAsDeleted) {
+    // A key written by hand (no identity recorded for it) and one made through the store.
+    std::filesystem::create_directories(m_dir.file("config/zeb"));
+    writeFile(m_file, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\ByHand]\n");
+    HKEY byHand = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"ByHand", 0, KEY_ALL_ACCESS, &byHand),
+              ERROR_SUCCESS);
+    HKEY made = create(u"Made");
+    const int status = inChild([] {
+        const bool ok =
+            RegistryStore::deleteTree("HKLM\\ByHand") && RegistryStore::createKey("HKLM\\ByHand") &&
+            RegistryStore::deleteTree("HKLM\\Made") && RegistryStore::createKey("HKLM\\Made");
+        _exit(ok ? 0 : 1);
+    });
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const DWORD one = 1;
+    EXPECT_EQ(RegSetValueExW(byHand, u"v", 0, REG_DWORD, bytes(&one), 4), 1018);
+    EXPECT_EQ(RegSetValueExW(made, u"v", 0, REG_DWORD, bytes(&one), 4), 1018);
+    RegCloseKey(byHand);
+    RegCloseKey(made);
+}
+
+TEST_F(RegistryStoreTest, AHandleOutlivesOtherWritesToItsKeyAndItsFile) {
+    HKEY key = create(u"Kept\\Sub");
+    const int status = inChild([] {
+        const bool ok = RegistryStore::writeDword("HKLM\\Kept\\Sub", "fromChild", 1) &&
+                        RegistryStore::createKey("HKLM\\Kept\\Sub\\Deeper") &&
+                        RegistryStore::createKey("HKLM\\Kept\\Sibling") &&
+                        RegistryStore::deleteTree("HKLM\\Kept\\Sibling");
+        _exit(ok ? 0 : 1);
+    });
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const DWORD one = 1;
+    EXPECT_EQ(RegSetValueExW(key, u"v", 0, REG_DWORD, bytes(&one), 4), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteTreeW(key, nullptr), ERROR_SUCCESS) << "empties the key, keeps it";
+    EXPECT_EQ(RegSetValueExW(key, u"v", 0, REG_DWORD, bytes(&one), 4), ERROR_SUCCESS);
+
+    // A writer that keeps no key identities (an older one, or an editor)
+    // rewrote the file: the key cannot be told apart and still counts as the same.
+    writeFile(m_file, "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Kept\\Sub]\n");
+    EXPECT_EQ(RegSetValueExW(key, u"v", 0, REG_DWORD, bytes(&one), 4), ERROR_SUCCESS);
+    EXPECT_EQ(RegistryStore::readDword("HKLM\\Kept\\Sub", "v"), 1u);
+    RegCloseKey(key);
+}
