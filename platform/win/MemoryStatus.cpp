@@ -28,7 +28,7 @@ struct ProcValues {
         }
         return std::nullopt;
     }
-    const char* m_file;
+    std::string m_file;
 };
 
 std::optional<DWORDLONG> readNumberFile(const std::string& path) {
@@ -43,11 +43,11 @@ std::optional<DWORDLONG> readNumberFile(const std::string& path) {
 }
 
 // The unified (v2) cgroup of this process: "0::/path".
-std::string cgroupDirectory() {
-    std::ifstream in("/proc/self/cgroup");
+std::string cgroupDirectory(const std::string& procRoot, const std::string& cgroupRoot) {
+    std::ifstream in(procRoot + "/self/cgroup");
     std::string line;
     while (std::getline(in, line))
-        if (line.rfind("0::", 0) == 0) return "/sys/fs/cgroup" + line.substr(3);
+        if (line.rfind("0::", 0) == 0) return cgroupRoot + line.substr(3);
     return {};
 }
 
@@ -56,29 +56,45 @@ constexpr DWORDLONG kUserAddressSpace = 0x00007FFFFFFFF000ull;
 
 } // namespace
 
-BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status) {
-    if (!status || status->dwLength != sizeof(MEMORYSTATUSEX)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const ProcValues meminfo{"/proc/meminfo"};
+namespace zeb {
+
+bool readPhysicalMemory(const std::string& procRoot, const std::string& cgroupRoot,
+                        PhysicalMemory& out) {
+    const ProcValues meminfo{procRoot + "/meminfo"};
     const auto total = meminfo.get("MemTotal");
-    if (!total) {
-        SetLastError(ERROR_READ_FAULT);
-        return FALSE;
-    }
+    if (!total) return false;
     DWORDLONG totalPhys = *total;
     DWORDLONG availPhys = meminfo.get("MemAvailable").value_or(meminfo.get("MemFree").value_or(0));
-    if (const auto dir = cgroupDirectory(); !dir.empty()) {
+    if (const auto dir = cgroupDirectory(procRoot, cgroupRoot); !dir.empty()) {
         if (const auto limit = readNumberFile(dir + "/memory.max"); limit && *limit < totalPhys) {
             totalPhys = *limit;
             const DWORDLONG used = readNumberFile(dir + "/memory.current").value_or(0);
             availPhys = std::min(availPhys, used < totalPhys ? totalPhys - used : 0);
         }
     }
-    availPhys = std::min(availPhys, totalPhys);
-    const DWORDLONG swapTotal = meminfo.get("SwapTotal").value_or(0);
-    const DWORDLONG swapFree = std::min(meminfo.get("SwapFree").value_or(0), swapTotal);
+    out.total = totalPhys;
+    out.available = std::min(availPhys, totalPhys);
+    out.swapTotal = meminfo.get("SwapTotal").value_or(0);
+    out.swapFree = std::min(meminfo.get("SwapFree").value_or(0), out.swapTotal);
+    return true;
+}
+
+} // namespace zeb
+
+BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX status) {
+    if (!status || status->dwLength != sizeof(MEMORYSTATUSEX)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    zeb::PhysicalMemory physical;
+    if (!zeb::readPhysicalMemory("/proc", "/sys/fs/cgroup", physical)) {
+        SetLastError(ERROR_READ_FAULT);
+        return FALSE;
+    }
+    const DWORDLONG totalPhys = physical.total;
+    const DWORDLONG availPhys = physical.available;
+    const DWORDLONG swapTotal = physical.swapTotal;
+    const DWORDLONG swapFree = physical.swapFree;
 
     DWORDLONG totalVirtual = kUserAddressSpace;
     rlimit as{};

@@ -14,6 +14,8 @@
 
 #include "platform/win/WinTypes.h"
 
+#include <string>
+
 struct MEMORYSTATUSEX {
     DWORD dwLength;     // set by the caller to sizeof(MEMORYSTATUSEX)
     DWORD dwMemoryLoad; // percent of physical memory in use, 0..100
@@ -40,6 +42,24 @@ struct MEMORYSTATUS {
     SIZE_T dwAvailVirtual;
 };
 using LPMEMORYSTATUS = MEMORYSTATUS*;
+
+namespace zeb {
+
+// Physical memory and swap, in bytes, as GlobalMemoryStatusEx reports them.
+struct PhysicalMemory {
+    DWORDLONG total = 0;     // the machine's, or the cgroup's limit when lower
+    DWORDLONG available = 0; // what can be had without swapping
+    DWORDLONG swapTotal = 0;
+    DWORDLONG swapFree = 0;
+};
+
+// Reads the figures from a /proc tree and a cgroup file-system root: "/proc"
+// and "/sys/fs/cgroup" for this process (tests pass copies). False when
+// <procRoot>/meminfo gives no MemTotal.
+bool readPhysicalMemory(const std::string& procRoot, const std::string& cgroupRoot,
+                        PhysicalMemory& out);
+
+} // namespace zeb
 
 // FALSE with ERROR_INVALID_PARAMETER when status is null or dwLength is not
 // sizeof(MEMORYSTATUSEX); FALSE with ERROR_READ_FAULT when /proc/meminfo
