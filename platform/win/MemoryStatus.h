@@ -1,11 +1,16 @@
 // Memory status from the kernel: /proc/meminfo, the process' cgroup memory
 // limit and its address-space limit.
 //
-// Physical memory is the machine's, lowered to the cgroup limit when one is
-// set (a container sees its own budget); "available" is MemAvailable (memory
-// that can be had without swapping). The page file is RAM plus swap, as the
-// commit limit of Windows. Virtual space is the process' address space: the
-// user address range or RLIMIT_AS when lower, less what is mapped now.
+// Physical memory is the machine's, lowered to the lowest memory limit of the
+// process' cgroup and the cgroups enclosing it (a container sees its own
+// budget), in version 1 or 2 of the cgroup file system. "Available" counts
+// what the kernel can reclaim, as it would before failing an allocation: the
+// machine's MemAvailable, lowered for each limit to the limit less the
+// cgroup's usage not counting its inactive page cache (inactive_file, in
+// version 1 total_inactive_file, of memory.stat). The page file is RAM plus
+// swap, as the commit limit of Windows. Virtual space is the process' address
+// space: the user address range or RLIMIT_AS when lower, less what is mapped
+// now.
 //
 //   MEMORYSTATUSEX status{};
 //   status.dwLength = sizeof status;
