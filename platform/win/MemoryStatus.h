@@ -1,11 +1,16 @@
 // Memory status from the kernel: /proc/meminfo, the process' cgroup memory
 // limit and its address-space limit.
 //
-// Physical memory is the machine's, lowered to the cgroup limit when one is
-// set (a container sees its own budget); "available" is MemAvailable (memory
-// that can be had without swapping). The page file is RAM plus swap, as the
-// commit limit of Windows. Virtual space is the process' address space: the
-// user address range or RLIMIT_AS when lower, less what is mapped now.
+// Physical memory is the machine's, lowered to the lowest memory limit of the
+// process' cgroup and the cgroups enclosing it (a container sees its own
+// budget), in version 1 or 2 of the cgroup file system. "Available" counts
+// what the kernel can reclaim, as it would before failing an allocation: the
+// machine's MemAvailable, lowered for each limit to the limit less the
+// cgroup's usage not counting its inactive page cache (inactive_file, in
+// version 1 total_inactive_file, of memory.stat). The page file is RAM plus
+// swap, as the commit limit of Windows. Virtual space is the process' address
+// space: the user address range or RLIMIT_AS when lower, less what is mapped
+// now.
 //
 //   MEMORYSTATUSEX status{};
 //   status.dwLength = sizeof status;
@@ -13,6 +18,8 @@
 #pragma once
 
 #include "platform/win/WinTypes.h"
+
+#include <string>
 
 struct MEMORYSTATUSEX {
     DWORD dwLength;     // set by the caller to sizeof(MEMORYSTATUSEX)
@@ -40,6 +47,24 @@ struct MEMORYSTATUS {
     SIZE_T dwAvailVirtual;
 };
 using LPMEMORYSTATUS = MEMORYSTATUS*;
+
+namespace zeb {
+
+// Physical memory and swap, in bytes, as GlobalMemoryStatusEx reports them.
+struct PhysicalMemory {
+    DWORDLONG total = 0;     // the machine's, or the cgroup's limit when lower
+    DWORDLONG available = 0; // what can be had without swapping
+    DWORDLONG swapTotal = 0;
+    DWORDLONG swapFree = 0;
+};
+
+// Reads the figures from a /proc tree and a cgroup file-system root: "/proc"
+// and "/sys/fs/cgroup" for this process (tests pass copies). False when
+// <procRoot>/meminfo gives no MemTotal.
+bool readPhysicalMemory(const std::string& procRoot, const std::string& cgroupRoot,
+                        PhysicalMemory& out);
+
+} // namespace zeb
 
 // FALSE with ERROR_INVALID_PARAMETER when status is null or dwLength is not
 // sizeof(MEMORYSTATUSEX); FALSE with ERROR_READ_FAULT when /proc/meminfo

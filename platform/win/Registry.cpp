@@ -3,13 +3,18 @@
 #include "platform/win/RegistryDocument.h"
 #include "platform/win/TextConvert.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -45,6 +50,7 @@ using zeb::RegistryDocument;
 struct OpenKey : HKEY__ {
     std::string path; // normalized full path, as the store spells it
     REGSAM access;
+    uint64_t id; // the key's identity when it was opened (RegistryDocument::keyId)
 };
 
 // ---------------------------------------------------------------------------
@@ -206,6 +212,52 @@ Snapshot readForCaller() {
 // ---------------------------------------------------------------------------
 // Writing the file
 
+// The directory part of a file path ("." for a bare name, "/" for a file in the root).
+std::string directoryOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a write has to replace: `path` with symbolic links in its last
+// component followed (a chain of them too). The new text is renamed into
+// place, and a rename over a link would replace the link by a plain file and
+// leave the file it names with the old content. The file at the end of the
+// chain need not exist yet: a dangling link names the file to create. Links
+// among the directories need no resolving, a rename follows them. False with
+// errno set when the chain cannot be read or loops.
+bool resolveStoreFile(const std::string& path, std::string& resolved) {
+    constexpr int kMaxLinks = 40; // the kernel's own limit for one lookup
+    resolved = path;
+    for (int links = 0; links <= kMaxLinks; ++links) {
+        struct stat st {};
+        if (lstat(resolved.c_str(), &st) != 0) return errno == ENOENT; // to be created
+        if (!S_ISLNK(st.st_mode)) return true;
+        // st_size is the target's length on most file systems, 0 on some.
+        std::string target(static_cast<size_t>(st.st_size) + 256, '\0');
+        for (;;) {
+            const ssize_t n = readlink(resolved.c_str(), target.data(), target.size());
+            if (n < 0) return false;
+            if (static_cast<size_t>(n) < target.size()) {
+                target.resize(static_cast<size_t>(n));
+                break;
+            }
+            if (target.size() >= 65536) {
+                errno = ENAMETOOLONG;
+                return false;
+            }
+            target.resize(target.size() * 2);
+        }
+        if (target.empty()) {
+            errno = ENOENT;
+            return false;
+        }
+        // A relative target is relative to the directory holding the link.
+        resolved = target.front() == '/' ? target : directoryOf(resolved) + "/" + target;
+    }
+    errno = ELOOP;
+    return false;
+}
+
 bool makeDirectories(const std::string& dir) {
     if (dir.empty()) return true;
     struct stat st {};
@@ -253,28 +305,134 @@ private:
     int m_fd;
 };
 
-// Replaces the file by `text`: a temporary beside it, flushed, renamed over.
-LONG replaceFile(const std::string& path, const std::string& text, mode_t mode) {
-    std::string tmpl = path + ".XXXXXX";
-    const int fd = mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd < 0) {
-        t_lastProblem = path + ": cannot create a temporary file: " + std::strerror(errno);
-        return ERROR_CANTWRITE;
+// Random bits for names and key identities. getrandom only fails before the
+// kernel has gathered entropy (early boot); the fallback mixes the clock, the
+// process and a counter, unique enough for both uses.
+uint64_t randomBits() {
+    uint64_t bits = 0;
+    if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits))
+        return bits;
+    static std::atomic<uint64_t> counter{0};
+    const timespec now = realNow();
+    bits = static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+    bits ^= static_cast<uint64_t>(getpid()) << 40;
+    bits += counter.fetch_add(0x9E3779B97F4A7C15u, std::memory_order_relaxed);
+    bits = (bits ^ (bits >> 30)) * 0xBF58476D1CE4E5B9u; // splitmix64's mixing steps
+    bits = (bits ^ (bits >> 27)) * 0x94D049BB133111EBu;
+    return bits ^ (bits >> 31);
+}
+
+// A new key's identity: random, so that writers in different processes need
+// no shared counter; never 0, which means "none".
+uint64_t newKeyId() {
+    for (;;)
+        if (const uint64_t id = randomBits(); id != 0) return id;
+}
+
+// A temporary is named "<store file>.tmp-" and six letters or digits (the
+// form mkostemp fills in too). Only writers holding the store's lock give a
+// temporary a name, so a name of this form found by the lock's holder was
+// left by a writer that died before its rename.
+constexpr std::string_view kTempMark = ".tmp-";
+constexpr size_t kTempSuffix = 6;
+
+std::string temporaryName(const std::string& path) {
+    static constexpr std::string_view kLetters =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    uint64_t bits = randomBits();
+    std::string name = path + std::string(kTempMark);
+    for (size_t i = 0; i < kTempSuffix; ++i, bits /= kLetters.size())
+        name += kLetters[bits % kLetters.size()];
+    return name;
+}
+
+bool isTemporaryOf(std::string_view name, std::string_view storeName) {
+    if (name.size() != storeName.size() + kTempMark.size() + kTempSuffix) return false;
+    if (name.substr(0, storeName.size()) != storeName) return false;
+    name.remove_prefix(storeName.size());
+    if (name.substr(0, kTempMark.size()) != kTempMark) return false;
+    name.remove_prefix(kTempMark.size());
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    });
+}
+
+// Removes the temporaries that writers killed mid-write left beside the store
+// file (full or partial copies of it, which would otherwise stay for ever).
+// REQUIRES: the store's lock is held (see kTempMark). Only regular files are
+// removed; a failure here never fails the write.
+void removeLeftoverTemporaries(const std::string& path) {
+    const auto slash = path.rfind('/');
+    const std::string storeName = slash == std::string::npos ? path : path.substr(slash + 1);
+    DIR* dir = opendir(directoryOf(path).c_str());
+    if (!dir) return;
+    while (const dirent* entry = readdir(dir)) {
+        if (!isTemporaryOf(entry->d_name, storeName)) continue;
+        struct stat st {};
+        if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode))
+            unlinkat(dirfd(dir), entry->d_name, 0);
     }
-    struct stat st {};
-    const bool ok =
-        fchmod(fd, mode) == 0 && writeAll(fd, text) && fsync(fd) == 0 && fstat(fd, &st) == 0;
+    closedir(dir);
+}
+
+// Writes `text` into a file that has no name until it is complete and
+// flushed, then names it as a temporary beside `path`. A writer killed before
+// that leaves nothing: the kernel frees a file without a name with its last
+// descriptor. False where the file system has no unnamed files (or /proc is
+// not mounted); the caller then uses a named temporary.
+bool writeUnnamed(const std::string& path, const std::string& text, mode_t mode, std::string& tmp) {
+    const int fd = open(directoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool named = false;
+    if (fchmod(fd, mode) == 0 && writeAll(fd, text) && fsync(fd) == 0) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        for (int attempt = 0; attempt < 8 && !named; ++attempt) {
+            tmp = temporaryName(path);
+            named = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tmp.c_str(), AT_SYMLINK_FOLLOW) == 0;
+            if (!named && errno != EEXIST) break;
+        }
+    }
     const int savedErrno = errno;
     close(fd);
-    if (!ok || rename(tmpl.c_str(), path.c_str()) != 0) {
-        t_lastProblem = path + ": cannot write: " + std::strerror(ok ? errno : savedErrno);
-        unlink(tmpl.c_str());
+    if (!named) tmp.clear();
+    errno = savedErrno;
+    return named;
+}
+
+// The same with a temporary that has its name from the start.
+bool writeNamed(const std::string& path, const std::string& text, mode_t mode, std::string& tmp) {
+    tmp = path + std::string(kTempMark) + std::string(kTempSuffix, 'X');
+    const int fd = mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        tmp.clear();
+        return false;
+    }
+    const bool ok = fchmod(fd, mode) == 0 && writeAll(fd, text) && fsync(fd) == 0;
+    const int savedErrno = errno;
+    close(fd);
+    if (!ok) {
+        unlink(tmp.c_str());
+        tmp.clear();
+    }
+    errno = savedErrno;
+    return ok;
+}
+
+// Replaces the file by `text`: a temporary beside it, flushed, renamed over.
+// REQUIRES: the store's lock is held.
+LONG replaceFile(const std::string& path, const std::string& text, mode_t mode) {
+    std::string tmp;
+    if (!writeUnnamed(path, text, mode, tmp) && !writeNamed(path, text, mode, tmp)) {
+        t_lastProblem = path + ": cannot write a temporary file: " + std::strerror(errno);
         return ERROR_CANTWRITE;
     }
-    const auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "."
-                            : slash == 0               ? "/"
-                                                       : path.substr(0, slash);
+    if (rename(tmp.c_str(), path.c_str()) != 0) {
+        t_lastProblem = path + ": cannot write: " + std::strerror(errno);
+        unlink(tmp.c_str());
+        return ERROR_CANTWRITE;
+    }
+    const std::string dir = directoryOf(path);
     if (const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dfd >= 0) {
         fsync(dfd); // make the rename itself durable
         close(dfd);
@@ -288,14 +446,21 @@ LONG replaceFile(const std::string& path, const std::string& text, mode_t mode) 
 using Change = std::function<LONG(RegistryDocument& doc, bool& changed)>;
 
 LONG modifyStore(const Change& change) {
-    const std::string path = zeb::RegistryStore::path();
+    const std::string storePath = zeb::RegistryStore::path();
     t_lastProblem.clear();
-    if (path.empty()) {
+    if (storePath.empty()) {
         t_lastProblem = "no registry path: neither ZEB_REGISTRY nor a home directory is set";
         return ERROR_CANTWRITE;
     }
-    const auto slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0 && !makeDirectories(path.substr(0, slash))) {
+    // Everything below works on the resolved file: its lock (so that writers
+    // reaching one file through different links exclude each other), its
+    // temporaries and its replacement.
+    std::string path;
+    if (!resolveStoreFile(storePath, path)) {
+        t_lastProblem = storePath + ": cannot follow its links: " + std::strerror(errno);
+        return ERROR_CANTWRITE;
+    }
+    if (!makeDirectories(directoryOf(path))) {
         t_lastProblem = path + ": cannot create its directory: " + std::strerror(errno);
         return ERROR_CANTWRITE;
     }
@@ -304,6 +469,7 @@ LONG modifyStore(const Change& change) {
         t_lastProblem = path + ".lock: cannot lock: " + std::strerror(errno);
         return ERROR_CANTWRITE;
     }
+    removeLeftoverTemporaries(path);
     const Snapshot current = readStore(path);
     if (current.error != ERROR_SUCCESS) {
         // A file we cannot read is kept as it is: rewriting it from an empty
@@ -347,6 +513,7 @@ OpenKeys& openKeys() {
 struct ResolvedKey {
     std::string path;
     REGSAM access = 0;
+    uint64_t id = 0;
 };
 
 bool resolve(HKEY key, ResolvedKey& out) {
@@ -362,27 +529,54 @@ bool resolve(HKEY key, ResolvedKey& out) {
     const auto* open = static_cast<const OpenKey*>(key);
     out.path = open->path;
     out.access = open->access;
+    out.id = open->id;
     return true;
 }
 
-HKEY newHandle(std::string path, REGSAM access) {
+HKEY newHandle(std::string path, REGSAM access, uint64_t id) {
     auto* key = new OpenKey;
     key->root = 0;
     key->path = std::move(path);
     key->access = access;
+    key->id = id;
     std::lock_guard lock(openKeys().mutex);
     openKeys().keys.insert(key);
     return key;
 }
 
-// The full normalized path of key\subKey; "" when it cannot name a key.
-std::string fullPath(const std::string& base, LPCWSTR subKey) {
-    if (!subKey || !*subKey) return base;
-    return RegistryDocument::normalizeKeyPath(base + "\\" + zeb::toNarrow(subKey));
+// Whether the key a handle was opened on is still there: its path exists and
+// names the same key, not one deleted and created again under that path
+// (whose identity differs). Identities live in the store file, so this holds
+// whichever process deleted the key. A key whose identity is 0 now was last
+// written by a writer that keeps none (by hand, or an older writer): it
+// cannot be told apart and counts as the same key. Keys never gain an
+// identity except by being created, so a handle opened on a key without one
+// and meeting one now meets a successor.
+bool stillThere(const RegistryDocument& doc, const ResolvedKey& key) {
+    if (!doc.hasKey(key.path)) return false;
+    const uint64_t now = doc.keyId(key.path);
+    return now == key.id || now == 0;
 }
 
-std::string nameOf(LPCWSTR name) {
-    return name ? zeb::toNarrow(name) : std::string();
+// Wide names are refused (ERROR_INVALID_PARAMETER) when they hold an unpaired
+// surrogate: converted, it would become U+FFFD and name the same key or value
+// as every other such name, so a write to one would change the other.
+
+// The full normalized path of key\subKey in `path`, "" when it cannot name a
+// key; false when subKey is not well-formed UTF-16.
+bool fullPath(const std::string& base, LPCWSTR subKey, std::string& path) {
+    path = base;
+    if (!subKey || !*subKey) return true;
+    std::string narrow;
+    if (!zeb::toNarrowExact(subKey, narrow)) return false;
+    path = RegistryDocument::normalizeKeyPath(base + "\\" + narrow);
+    return true;
+}
+
+// A value name in UTF-8 ("" for null); false when it is not well-formed UTF-16.
+bool nameOf(LPCWSTR name, std::string& out) {
+    out.clear();
+    return !name || zeb::toNarrowExact(name, out);
 }
 
 std::vector<BYTE> stringData(std::u16string_view text) {
@@ -411,11 +605,12 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM sam, PHKEY result) {
     *result = nullptr;
     ResolvedKey base;
     if (!resolve(key, base)) return ERROR_INVALID_HANDLE;
-    const std::string path = fullPath(base.path, subKey);
+    std::string path;
+    if (!fullPath(base.path, subKey, path)) return ERROR_INVALID_PARAMETER;
     const Snapshot snap = readForCaller();
-    if (!snap.doc->hasKey(base.path)) return ERROR_KEY_DELETED;
+    if (!stillThere(*snap.doc, base)) return ERROR_KEY_DELETED;
     if (path.empty() || !snap.doc->hasKey(path)) return ERROR_FILE_NOT_FOUND;
-    *result = newHandle(snap.doc->displayPath(path), sam);
+    *result = newHandle(snap.doc->displayPath(path), sam, snap.doc->keyId(path));
     return ERROR_SUCCESS;
 }
 
@@ -425,29 +620,32 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM sam,
     *result = nullptr;
     ResolvedKey base;
     if (!resolve(key, base)) return ERROR_INVALID_HANDLE;
-    const std::string path = fullPath(base.path, subKey);
-    if (path.empty()) return ERROR_INVALID_PARAMETER;
+    std::string path;
+    if (!fullPath(base.path, subKey, path) || path.empty()) return ERROR_INVALID_PARAMETER;
     {
         const Snapshot snap = readForCaller();
+        // (A reading that failed is empty: it says nothing about the parent.)
+        if (snap.error == ERROR_SUCCESS && !stillThere(*snap.doc, base)) return ERROR_KEY_DELETED;
         if (snap.doc->hasKey(path)) {
             if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
-            *result = newHandle(snap.doc->displayPath(path), sam);
+            *result = newHandle(snap.doc->displayPath(path), sam, snap.doc->keyId(path));
             return ERROR_SUCCESS;
         }
-        if (snap.error == ERROR_SUCCESS && !snap.doc->hasKey(base.path)) return ERROR_KEY_DELETED;
     }
     if (!(base.access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
     bool created = false;
     std::string display;
+    uint64_t id = 0;
     const LONG r = modifyStore([&](RegistryDocument& doc, bool& changed) {
-        if (!doc.hasKey(base.path)) return ERROR_KEY_DELETED;
-        created = changed = doc.createKey(path);
+        if (!stillThere(doc, base)) return ERROR_KEY_DELETED;
+        created = changed = doc.createKey(path, newKeyId);
         display = doc.displayPath(path);
+        id = doc.keyId(path);
         return ERROR_SUCCESS;
     });
     if (r != ERROR_SUCCESS) return r;
     if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    *result = newHandle(display, sam);
+    *result = newHandle(display, sam, id);
     return ERROR_SUCCESS;
 }
 
@@ -465,10 +663,12 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data
     ResolvedKey k;
     if (!resolve(key, k)) return ERROR_INVALID_HANDLE;
     if (data && !cbData) return ERROR_INVALID_PARAMETER;
+    std::string valueName;
+    if (!nameOf(name, valueName)) return ERROR_INVALID_PARAMETER;
     if (!(k.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     const Snapshot snap = readForCaller();
-    if (!snap.doc->hasKey(k.path)) return ERROR_KEY_DELETED;
-    const auto* value = snap.doc->findValue(k.path, nameOf(name));
+    if (!stillThere(*snap.doc, k)) return ERROR_KEY_DELETED;
+    const auto* value = snap.doc->findValue(k.path, valueName);
     if (!value) return ERROR_FILE_NOT_FOUND;
     const auto size = static_cast<DWORD>(value->data.size());
     if (type) *type = value->type;
@@ -488,12 +688,13 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
     ResolvedKey k;
     if (!resolve(key, k)) return ERROR_INVALID_HANDLE;
     if (!data && cbData) return ERROR_INVALID_PARAMETER;
-    const std::string valueName = nameOf(name);
-    if (!RegistryDocument::validValueName(valueName)) return ERROR_INVALID_PARAMETER;
+    std::string valueName;
+    if (!nameOf(name, valueName) || !RegistryDocument::validValueName(valueName))
+        return ERROR_INVALID_PARAMETER;
     if (!(k.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     std::vector<BYTE> bytes(data, data + cbData);
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
-        if (!doc.hasKey(k.path)) return ERROR_KEY_DELETED;
+        if (!stillThere(doc, k)) return ERROR_KEY_DELETED;
         changed = doc.setValue(k.path, valueName, type, std::move(bytes));
         return ERROR_SUCCESS;
     });
@@ -502,10 +703,11 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
 LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
     ResolvedKey k;
     if (!resolve(key, k)) return ERROR_INVALID_HANDLE;
+    std::string valueName;
+    if (!nameOf(name, valueName)) return ERROR_INVALID_PARAMETER;
     if (!(k.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    const std::string valueName = nameOf(name);
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
-        if (!doc.hasKey(k.path)) return ERROR_KEY_DELETED;
+        if (!stillThere(doc, k)) return ERROR_KEY_DELETED;
         changed = doc.deleteValue(k.path, valueName);
         return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
@@ -514,12 +716,12 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
 LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
     ResolvedKey base;
     if (!resolve(key, base)) return ERROR_INVALID_HANDLE;
-    if (!subKey) return ERROR_INVALID_PARAMETER;
-    const std::string path = fullPath(base.path, subKey);
+    std::string path;
+    if (!subKey || !fullPath(base.path, subKey, path)) return ERROR_INVALID_PARAMETER;
     if (path.empty()) return ERROR_FILE_NOT_FOUND;
     if (isRoot(path)) return ERROR_ACCESS_DENIED;
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
-        if (!doc.hasKey(base.path)) return ERROR_KEY_DELETED;
+        if (!stillThere(doc, base)) return ERROR_KEY_DELETED;
         if (!doc.hasKey(path)) return ERROR_FILE_NOT_FOUND;
         if (doc.hasSubKeys(path)) return ERROR_ACCESS_DENIED;
         changed = doc.deleteTree(path);
@@ -530,11 +732,12 @@ LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
 LONG RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
     ResolvedKey base;
     if (!resolve(key, base)) return ERROR_INVALID_HANDLE;
-    const std::string path = fullPath(base.path, subKey);
+    std::string path;
+    if (!fullPath(base.path, subKey, path)) return ERROR_INVALID_PARAMETER;
     if (path.empty()) return ERROR_FILE_NOT_FOUND;
     const bool keepKey = !subKey || !*subKey || isRoot(path);
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
-        if (!doc.hasKey(base.path)) return ERROR_KEY_DELETED;
+        if (!stillThere(doc, base)) return ERROR_KEY_DELETED;
         if (!doc.hasKey(path)) return ERROR_FILE_NOT_FOUND;
         changed = keepKey ? doc.clearTree(path) : doc.deleteTree(path);
         return ERROR_SUCCESS;
@@ -548,7 +751,7 @@ LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD cchName, LPDWORD,
     if (!name || !cchName) return ERROR_INVALID_PARAMETER;
     if (!(k.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     const Snapshot snap = readForCaller();
-    if (!snap.doc->hasKey(k.path)) return ERROR_KEY_DELETED;
+    if (!stillThere(*snap.doc, k)) return ERROR_KEY_DELETED;
     const auto names = snap.doc->subKeys(k.path);
     if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
     const std::u16string wide = zeb::toWide(names[index]);
@@ -587,7 +790,8 @@ std::optional<RegistryDocument::Value> RegistryStore::readValue(const std::strin
                                                                 const std::string& name) {
     const std::string path = RegistryDocument::normalizeKeyPath(key);
     const Snapshot snap = readForCaller();
-    if (path.empty()) return std::nullopt;
+    // A name that is not UTF-8 would fold into U+FFFD and find another value.
+    if (path.empty() || !RegistryDocument::validValueName(name)) return std::nullopt;
     const auto* value = snap.doc->findValue(path, name);
     return value ? std::optional(*value) : std::nullopt;
 }
@@ -637,7 +841,7 @@ bool RegistryStore::writeValue(const std::string& key, const std::string& name, 
         return false;
     }
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
-               changed = doc.createKey(path);
+               changed = doc.createKey(path, newKeyId);
                changed = doc.setValue(path, name, type, std::move(data)) || changed;
                return ERROR_SUCCESS;
            }) == ERROR_SUCCESS;
@@ -661,14 +865,15 @@ bool RegistryStore::createKey(const std::string& key) {
         return false;
     }
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
-               changed = doc.createKey(path);
+               changed = doc.createKey(path, newKeyId);
                return ERROR_SUCCESS;
            }) == ERROR_SUCCESS;
 }
 
 bool RegistryStore::deleteValue(const std::string& key, const std::string& name) {
     const std::string path = RegistryDocument::normalizeKeyPath(key);
-    if (path.empty()) return true; // no such key, so no such value
+    // No such key, or a name no value can have (not UTF-8): no such value.
+    if (path.empty() || !RegistryDocument::validValueName(name)) return true;
     return modifyStore([&](RegistryDocument& doc, bool& changed) {
                changed = doc.deleteValue(path, name);
                return ERROR_SUCCESS;

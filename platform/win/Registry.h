@@ -9,7 +9,11 @@
 // file is provably unchanged). Every write takes an advisory lock on the
 // file, reads it again, applies the change, writes a temporary file beside it
 // and renames that over the old one: a crash never leaves a half-written
-// registry, and two processes writing at once lose no key. A missing file
+// registry, and two processes writing at once lose no key. A path that is a
+// symbolic link (or a chain of them) is written through: the file at its end
+// is locked and replaced, and the link stays. The temporary has no name until
+// it is complete where the file system allows; the temporaries of writers
+// killed mid-write are removed by the next write ("<file>.tmp-XXXXXX"). A missing file
 // reads as empty; a corrupt one is reported (trace-free: through
 // zeb::RegistryStore::lastProblem()) and also reads as empty, and a read never
 // rewrites it. A write to a corrupt or unreadable file is refused and the file
@@ -61,13 +65,20 @@ constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 // Windows-named functions, with the Windows semantics (results are Win32
 // error numbers: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ERROR_MORE_DATA, ...).
 // A null value name, or an empty one, names the key's default value ("@").
+// A key path or value name holding an unpaired UTF-16 surrogate is refused
+// with ERROR_INVALID_PARAMETER: the file keeps names as UTF-8, where such a
+// name could not be told from others. String data is not a name: it is kept
+// unit for unit, unpaired surrogates included.
 //
 // Handles: an opened key is a heap object holding the key's full path; the
 // predefined keys are sentinels that need no closing. Every handle is checked
 // (ERROR_INVALID_HANDLE for a closed or made-up one). A handle whose key was
 // deleted meanwhile gives ERROR_KEY_DELETED and is never re-created by a
-// write through it. The access asked for at open is enforced as on Windows:
-// queries need KEY_QUERY_VALUE, RegSetValueExW/RegDeleteValueW need
+// write through it, also when a key of the same path was created again since,
+// in this process or another: keys carry an identity in the file (see
+// RegistryDocument.h). A key last written without one (by hand, or by a
+// writer that keeps none) cannot be told apart and counts as the same. The access asked for at open
+// is enforced as on Windows: queries need KEY_QUERY_VALUE, RegSetValueExW/RegDeleteValueW need
 // KEY_SET_VALUE, RegEnumKeyExW needs KEY_ENUMERATE_SUB_KEYS, creating a new
 // subkey needs KEY_CREATE_SUB_KEY on the parent (KEY_READ / KEY_WRITE /
 // KEY_ALL_ACCESS include what their names say); else ERROR_ACCESS_DENIED.
@@ -104,7 +115,8 @@ namespace zeb {
 // The same store with a plain C++ face, for hosts, tools and tests. Paths
 // are full key paths with backslashes, starting with the root key name:
 // "HKEY_CLASSES_ROOT\\CLSID\\{...}\\InprocServer32" (HKCR, HKCU, HKLM, HKU
-// are accepted too). Names are UTF-8. An empty value name is the default value.
+// are accepted too). Names are UTF-8; one that is not names nothing (reads
+// find nothing, writes fail). An empty value name is the default value.
 class RegistryStore {
 public:
     static std::string path(); // the file the store uses now, "" if there is none

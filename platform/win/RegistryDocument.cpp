@@ -218,6 +218,28 @@ bool readHexList(std::string_view s, std::vector<BYTE>& data) {
     return true;
 }
 
+// A key's identity comment, "; key id " and 1 to 16 hexadecimal digits
+// (spaces and tabs free around the words). Any other comment is just one.
+bool readKeyIdComment(std::string_view line, uint64_t& id) {
+    line = trimLeft(line.substr(1)); // after ';'
+    if (line.substr(0, 3) != "key") return false;
+    line = line.substr(3);
+    if (line.empty() || (line.front() != ' ' && line.front() != '\t')) return false;
+    line = trimLeft(line);
+    if (line.substr(0, 2) != "id") return false;
+    line = line.substr(2);
+    if (line.empty() || (line.front() != ' ' && line.front() != '\t')) return false;
+    line = trim(line);
+    if (line.empty() || line.size() > 16) return false;
+    id = 0;
+    for (char c : line) {
+        const int d = hexDigit(c);
+        if (d < 0) return false;
+        id = id << 4 | static_cast<uint64_t>(d);
+    }
+    return true;
+}
+
 std::string lineProblem(size_t line, const std::string& what) {
     return "line " + std::to_string(line) + ": " + what;
 }
@@ -332,7 +354,7 @@ std::string RegistryDocument::displayPath(std::string_view path) const {
     return key ? key->path : std::string();
 }
 
-bool RegistryDocument::createKey(std::string_view path) {
+bool RegistryDocument::createKey(std::string_view path, uint64_t (*newId)()) {
     // A new key is spelled as its parent is stored, plus its own name as given.
     bool created = false;
     size_t pos = path.find('\\');
@@ -344,7 +366,7 @@ bool RegistryDocument::createKey(std::string_view path) {
         if (it == m_keys.end()) {
             display += '\\';
             display += path.substr(pos + 1, next == std::string_view::npos ? next : next - pos - 1);
-            m_keys.emplace(std::move(folded), Key{display, {}});
+            m_keys.emplace(std::move(folded), Key{display, newId ? newId() : 0, {}});
             created = true;
         } else {
             display = it->second.path;
@@ -352,6 +374,11 @@ bool RegistryDocument::createKey(std::string_view path) {
         pos = next;
     }
     return created;
+}
+
+uint64_t RegistryDocument::keyId(std::string_view path) const {
+    const Key* key = findKey(path);
+    return key ? key->id : 0;
 }
 
 bool RegistryDocument::clearTree(std::string_view path) {
@@ -418,7 +445,7 @@ bool RegistryDocument::setValue(std::string_view key, std::string_view name, DWO
     Key* k = findKey(key);
     if (!k) {
         if (!isRootPath(key)) return false;
-        k = &m_keys.emplace(fold(key), Key{std::string(key), {}}).first->second;
+        k = &m_keys.emplace(fold(key), Key{std::string(key), 0, {}}).first->second;
     }
     auto [it, inserted] = k->values.try_emplace(fold(name));
     Value& v = it->second;
@@ -438,7 +465,8 @@ bool RegistryDocument::operator==(const RegistryDocument& other) const {
     if (m_keys.size() != other.m_keys.size()) return false;
     return std::equal(
         m_keys.begin(), m_keys.end(), other.m_keys.begin(), [](const auto& a, const auto& b) {
-            if (a.first != b.first || a.second.path != b.second.path) return false;
+            if (a.first != b.first || a.second.path != b.second.path || a.second.id != b.second.id)
+                return false;
             return std::equal(a.second.values.begin(), a.second.values.end(),
                               b.second.values.begin(), b.second.values.end(),
                               [](const auto& x, const auto& y) {
@@ -457,6 +485,12 @@ std::string RegistryDocument::format() const {
         out += "\n[";
         out += key.path;
         out += "]\n";
+        if (key.id != 0) {
+            char buf[32];
+            std::snprintf(buf, sizeof buf, "; key id %016llx\n",
+                          static_cast<unsigned long long>(key.id));
+            out += buf;
+        }
         for (const auto& [foldedName, value] : key.values) {
             const size_t lineStart = out.size();
             if (value.name.empty())
@@ -531,7 +565,15 @@ bool RegistryDocument::parse(std::string_view bytes, RegistryDocument& result,
     for (size_t i = 1; i < lines.size(); ++i) {
         const size_t lineNo = i + 1;
         std::string_view line = trimLeft(lines[i]);
-        if (line.empty() || line.front() == ';') continue;
+        if (line.empty()) continue;
+        if (line.front() == ';') {
+            // Roots are never deleted, so they need no identity (and would
+            // lose it: an empty root is not written).
+            uint64_t id = 0;
+            if (!currentKey.empty() && !isRootPath(currentKey) && readKeyIdComment(line, id))
+                doc.findKey(currentKey)->id = id;
+            continue;
+        }
         auto fail = [&](const std::string& what) {
             problem = lineProblem(lineNo, what);
             return false;

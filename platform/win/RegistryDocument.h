@@ -34,11 +34,20 @@
 // A key component is 1..255 characters without '\\' or control characters;
 // a value name has no line breaks.
 //
+// Key identities: a key the store creates gets a number that is written as a
+// comment line under its key line ("; key id 0123456789abcdef"). A key that
+// is deleted and created again under the same path gets a new one, so an
+// open handle can tell the key it was opened on from its successor, in this
+// process or another. Keys without such a line (written by hand or by a
+// writer that keeps no identities) have identity 0. Other readers of the
+// format take the line for the comment it is.
+//
 // Thread safety: a const document may be read from many threads at once.
 #pragma once
 
 #include "platform/win/WinTypes.h"
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
@@ -67,9 +76,12 @@ public:
     // Every key path must be normalized (normalizeKeyPath). Root keys always exist.
     bool hasKey(std::string_view path) const;
     std::string displayPath(std::string_view path) const; // the stored spelling, "" if absent
-    bool createKey(std::string_view path);  // and its ancestors; true if anything was new
-    bool deleteTree(std::string_view path); // key and everything below; false if absent
-    bool clearTree(std::string_view path);  // everything below and the key's values
+    // Creates the key and its missing ancestors; true if anything was new. Each
+    // new key gets its identity from newId (0, none, when newId is null).
+    bool createKey(std::string_view path, uint64_t (*newId)() = nullptr);
+    uint64_t keyId(std::string_view path) const; // 0: none recorded, or no such key
+    bool deleteTree(std::string_view path);      // key and everything below; false if absent
+    bool clearTree(std::string_view path);       // everything below and the key's values
     bool hasSubKeys(std::string_view path) const;
     std::vector<std::string> subKeys(std::string_view path) const; // child names, in order
 
@@ -88,6 +100,7 @@ public:
 private:
     struct Key {
         std::string path;                    // as first written
+        uint64_t id = 0;                     // identity, 0 when none is recorded
         std::map<std::string, Value> values; // by folded name
     };
     // Orders folded paths component by component: '\\' sorts before any character.

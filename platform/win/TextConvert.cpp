@@ -97,6 +97,19 @@ std::string toNarrow(std::u16string_view s) {
     return out;
 }
 
+bool toNarrowExact(std::u16string_view s, std::string& out) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] >= 0xD800 && s[i] <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+            s[i + 1] <= 0xDFFF) {
+            ++i; // a pair
+        } else if (s[i] >= 0xD800 && s[i] <= 0xDFFF) {
+            return false;
+        }
+    }
+    out = toNarrow(s);
+    return true;
+}
+
 size_t wideLength(const char16_t* s) {
     size_t n = 0;
     if (s)

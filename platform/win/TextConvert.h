@@ -11,6 +11,11 @@ namespace zeb {
 std::u16string toWide(std::string_view utf8);
 std::string toNarrow(std::u16string_view utf16);
 
+// The checked form, for names that must stay distinct (registry key and value
+// names): false, with `out` untouched, when the text holds an unpaired
+// surrogate, which toNarrow would turn into U+FFFD like any other.
+bool toNarrowExact(std::u16string_view utf16, std::string& out);
+
 // Length of a zero-terminated wide string (null counts as empty).
 size_t wideLength(const char16_t* s);
 

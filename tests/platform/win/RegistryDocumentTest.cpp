@@ -178,3 +178,49 @@ TEST(RegistryText, KeyPathsAreCheckedAndNormalized) {
     EXPECT_EQ(RegistryDocument::normalizeKeyPath("HKCR\\" + std::string(256, 'k')), "");
     EXPECT_FALSE(RegistryDocument::validValueName("a\nb"));
 }
+
+TEST(RegistryText, KeyIdentitiesAreKeptAsACommentUnderTheKeyLine) {
+    RegistryDocument doc;
+    static uint64_t next;
+    next = 0xfe;
+    auto newId = [] { return ++next; };
+    EXPECT_TRUE(doc.createKey("HKEY_LOCAL_MACHINE\\A\\B", newId));
+    EXPECT_FALSE(doc.createKey("HKEY_LOCAL_MACHINE\\A", newId)) << "an existing key keeps its id";
+    doc.createKey("HKEY_LOCAL_MACHINE\\Plain");
+    doc.setValue("HKEY_LOCAL_MACHINE\\A", "v", REG_DWORD, {1, 0, 0, 0});
+    EXPECT_EQ(doc.keyId("HKEY_LOCAL_MACHINE\\a"), 0xffu);
+    EXPECT_EQ(doc.keyId("HKEY_LOCAL_MACHINE\\A\\B"), 0x100u);
+    EXPECT_EQ(doc.keyId("HKEY_LOCAL_MACHINE\\Plain"), 0u);
+    EXPECT_EQ(doc.format(), "Windows Registry Editor Version 5.00\n\n"
+                            "[HKEY_LOCAL_MACHINE\\A]\n; key id 00000000000000ff\n"
+                            "\"v\"=dword:00000001\n\n"
+                            "[HKEY_LOCAL_MACHINE\\A\\B]\n; key id 0000000000000100\n\n"
+                            "[HKEY_LOCAL_MACHINE\\Plain]\n");
+    EXPECT_EQ(reparsed(doc), doc);
+
+    RegistryDocument other = reparsed(doc);
+    other.deleteTree("HKEY_LOCAL_MACHINE\\A\\B");
+    other.createKey("HKEY_LOCAL_MACHINE\\A\\B", newId);
+    EXPECT_EQ(other.keyId("HKEY_LOCAL_MACHINE\\A\\B"), 0x101u);
+    EXPECT_FALSE(other == doc) << "a key made again is not the same key";
+}
+
+TEST(RegistryText, OnlyAKeyIdCommentInsideAKeySectionNamesItsIdentity) {
+    const RegistryDocument doc =
+        parseOk("Windows Registry Editor Version 5.00\n"
+                "; key id 11\n"
+                "[HKLM\\Upper]\n\"v\"=dword:1\n;\tkey id  ABCDEF0123456789\n"
+                "[HKLM\\TooLong]\n; key id 12345678901234567\n"
+                "[HKLM\\NotHex]\n; key id 12g\n"
+                "[HKLM\\Zero]\n; key id 0\n"
+                "[HKEY_LOCAL_MACHINE]\n; key id 22\n"
+                "[HKLM\\Kept]\n; key id 33\n"
+                "[-HKLM\\Kept]\n; key id 44\n");
+    EXPECT_EQ(doc.keyId("HKEY_LOCAL_MACHINE\\Upper"), 0xABCDEF0123456789u);
+    EXPECT_EQ(doc.keyId("HKEY_LOCAL_MACHINE\\TooLong"), 0u);
+    EXPECT_EQ(doc.keyId("HKEY_LOCAL_MACHINE\\NotHex"), 0u);
+    EXPECT_EQ(doc.keyId("HKEY_LOCAL_MACHINE\\Zero"), 0u);
+    EXPECT_EQ(doc.keyId("HKEY_LOCAL_MACHINE"), 0u) << "root keys are never deleted";
+    EXPECT_EQ(doc.keyId("HKEY_LOCAL_MACHINE\\Kept"), 0x33u);
+    EXPECT_EQ(reparsed(doc), doc);
+}
