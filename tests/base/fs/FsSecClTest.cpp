@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -283,6 +285,79 @@ TEST(FsSecClErrors, BadInputSetsItsCodeAndPosition) {
         }
         EXPECT_EQ(sec.state(), c.state) << c.text;
         EXPECT_EQ(sec.errorPosition(), c.position) << c.text;
+    }
+}
+
+// Every reader with a range takes the last value inside it and refuses the
+// first one outside with its own code, leaving the target as it was.
+TEST(FsSecClRanges, EachReaderTakesItsLastValueAndRefusesTheNext) {
+    struct Case {
+        const char* text;
+        char kind; // u DWORD, i INT, w USHORT, s SHORT, b BYTE
+        DWORD state;
+        int64_t value; // 7 (untouched) when refused
+    };
+    const Case cases[] = {
+        {"4294967295 ", 'u', 0, 4294967295},
+        {"4294967296 ", 'u', 5, 7},
+        {"2147483647 ", 'i', 0, 2147483647},
+        {"2147483648 ", 'i', 4, 7},
+        {"-2147483648 ", 'i', 0, -2147483648LL},
+        {"-2147483649 ", 'i', 4, 7},
+        {"65535 ", 'w', 0, 65535},
+        {"65536 ", 'w', 11, 7},
+        {"32767 ", 's', 0, 32767},
+        {"32768 ", 's', 10, 7},
+        {"-32768 ", 's', 0, -32768},
+        {"-32769 ", 's', 10, 7},
+        {"255 ", 'b', 0, 255},
+        {"256 ", 'b', 12, 7},
+    };
+    for (const Case& c : cases) {
+        ComPtr<IStream> s = streamWith(c.text);
+        FsSecCl sec(s);
+        int64_t got = 0;
+        if (c.kind == 'u') {
+            DWORD v = 7;
+            sec >> v;
+            got = v;
+        } else if (c.kind == 'i') {
+            INT v = 7;
+            sec >> v;
+            got = v;
+        } else if (c.kind == 'w') {
+            USHORT v = 7;
+            sec >> v;
+            got = v;
+        } else if (c.kind == 's') {
+            SHORT v = 7;
+            sec >> v;
+            got = v;
+        } else {
+            BYTE v = 7;
+            sec >> v;
+            got = v;
+        }
+        EXPECT_EQ(sec.state(), c.state) << c.text;
+        EXPECT_EQ(got, c.value) << c.text;
+    }
+
+    // A float takes the largest finite float either way; a double just
+    // beyond it is refused with 6.
+    const std::pair<const char*, DWORD> floats[] = {{"3.4028234663852886e38 ", 0},
+                                                    {"-3.4028234663852886e38 ", 0},
+                                                    {"3.402823466385289e38 ", 6},
+                                                    {"-3.402823466385289e38 ", 6}};
+    for (const auto& [text, state] : floats) {
+        ComPtr<IStream> s = streamWith(text);
+        FsSecCl sec(s);
+        float f = 7;
+        sec >> f;
+        EXPECT_EQ(sec.state(), state) << text;
+        if (state == 0)
+            EXPECT_EQ(std::fabs(f), 3.4028234663852886e38f) << text;
+        else
+            EXPECT_EQ(f, 7.0f) << text;
     }
 }
 
