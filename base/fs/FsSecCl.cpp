@@ -5,6 +5,9 @@
 //   2. m_dwWinFill == min(kWindowSize, m_dwSize - m_dwWinStart): the window
 //      holds every byte of the section that falls into it.
 //   3. m_bDirty only when the window holds bytes the stream has not seen.
+//   4. m_dwWinPos == kWindowSize (the end of a full window, reached by a seek
+//      or a read) is a valid position: the next read or write first moves on
+//      to the window behind it.
 // Without a window, m_dwWinPos is the pending stream position.
 #include "base/fs/FsSecCl.h"
 
@@ -309,14 +312,22 @@ bool FsSecCl::more() {
     if (m_dwState != 0 || !ensureWindow()) return false;
     if (m_dwWinPos < m_dwWinFill) return true;
     if (m_dwWinPos >= kWindowSize) {
-        const uint64_t next = uint64_t(m_dwWinStart) + kWindowSize;
-        if (next > m_dwSize) return false;
-        flush();
-        if (m_dwState != 0 || !readWindow(DWORD(next))) return false;
+        if (uint64_t(m_dwWinStart) + kWindowSize > m_dwSize) return false;
+        if (!advanceWindow()) return false;
         return m_dwWinPos < m_dwWinFill;
     }
     if (position() < m_dwSize) setError(kBadPosition); // the window lost bytes it should hold
     return false;
+}
+
+bool FsSecCl::advanceWindow() {
+    const uint64_t next = uint64_t(m_dwWinStart) + kWindowSize;
+    if (next > 0xFFFFFFFFull) { // a section stays below 4 GiB
+        setError(kBadPosition);
+        return false;
+    }
+    flush();
+    return m_dwState == 0 && readWindow(DWORD(next));
 }
 
 DWORD FsSecCl::seek(LONG offset, DWORD origin) {
@@ -403,12 +414,15 @@ void FsSecCl::write(const void* data, DWORD count) {
         return;
     }
     if (count == 0) return;
-    if (!data || m_dwWinPos >= kWindowSize) {
+    if (!data || m_dwWinPos > kWindowSize) {
         setError(kBadPosition);
         return;
     }
     const char* src = static_cast<const char*>(data);
     while (count > 0) {
+        // At the end of a full window (after a seek to its end, or a read up
+        // to it) the bytes belong to the next window, as they do for a read.
+        if (m_dwWinPos == kWindowSize && !advanceWindow()) return;
         const DWORD chunk = std::min<DWORD>(count, kWindowSize - m_dwWinPos);
         if (uint64_t(m_dwWinStart) + m_dwWinPos + chunk > 0xFFFFFFFFull) {
             setError(kBadPosition); // a section stays below 4 GiB
@@ -421,10 +435,7 @@ void FsSecCl::write(const void* data, DWORD count) {
         m_bDirty = true;
         if (m_dwWinStart + m_dwWinPos > m_dwSize) m_dwSize = m_dwWinStart + m_dwWinPos;
         if (m_dwWinPos > m_dwWinFill) m_dwWinFill = m_dwWinPos;
-        if (m_dwWinPos == kWindowSize) {
-            flush();
-            if (m_dwState != 0 || !readWindow(m_dwWinStart + kWindowSize)) return;
-        }
+        if (m_dwWinPos == kWindowSize && !advanceWindow()) return;
     }
 }
 

@@ -189,6 +189,54 @@ TEST(FsSecClWindow, StringLengthsAndGuidsSplitByTheWindowBoundaryReadWhole) {
     EXPECT_EQ(g, makeGuid("132B44C0-7FF7-11D3-8544-0050046A30DE"));
 }
 
+// A position at the very end of a full window (reached by seeking to the end
+// of a section of 16384 bytes, or by reading exactly up to a window boundary)
+// writes into the next window. The tails are compared, so that a failure
+// does not print 16 KiB.
+TEST(FsSecClWindow, WritingAtTheEndOfAFullWindowGoesOnInTheNext) {
+    ComPtr<IStream> appended = streamWith(std::string(16384, 'a'));
+    {
+        FsSecCl sec(appended);
+        EXPECT_EQ(sec.seek(0, 2), 16384u);
+        sec << DWORD(12);
+        sec.put(' ');
+        EXPECT_EQ(sec.state(), 0u);
+        EXPECT_EQ(sec.size(), 16387u);
+    }
+    std::string got = contents(appended);
+    EXPECT_EQ(got.size(), 16387u);
+    EXPECT_EQ(got.find_first_not_of('a'), 16384u);
+    EXPECT_EQ(got.substr(16382), "aa12 ");
+
+    ComPtr<IStream> twoWindows = streamWith(std::string(32768, 'b'));
+    {
+        FsSecCl sec(twoWindows);
+        std::string read(32768, '\0');
+        EXPECT_EQ(sec.read(read.data(), 32768), 32768u);
+        sec.put('x');
+        EXPECT_EQ(sec.state(), 0u);
+    }
+    got = contents(twoWindows);
+    EXPECT_EQ(got.size(), 32769u);
+    EXPECT_EQ(got.find_first_not_of('b'), 32768u);
+    EXPECT_EQ(got.substr(32766), "bbx");
+
+    ComPtr<IStream> inside = streamWith(std::string(20000, 'c'));
+    {
+        FsSecCl sec(inside);
+        std::string read(16384, '\0');
+        EXPECT_EQ(sec.read(read.data(), 16384), 16384u);
+        sec.writeText("xy");
+        EXPECT_EQ(sec.state(), 0u);
+        EXPECT_EQ(sec.size(), 20000u);
+    }
+    got = contents(inside);
+    EXPECT_EQ(got.size(), 20000u);
+    EXPECT_EQ(got.find_first_not_of('c'), 16384u);
+    EXPECT_EQ(got.substr(16383, 4), "cxyc");
+    EXPECT_EQ(got.find_first_not_of('c', 16386), std::string::npos);
+}
+
 TEST(FsSecClWindow, ReadingPastTheEndIsStickyAtTheSize) {
     ComPtr<IStream> s = streamWith("12 ");
     FsSecCl sec(s);
