@@ -146,6 +146,24 @@ bool isCreatableElementType(VARTYPE vt) noexcept {
     }
 }
 
+// The element size an array header carries: stored files have the sizes of
+// the 32-bit system, where a BSTR or an interface pointer takes 4 bytes and
+// a VARIANT 16, so those are written whatever this process's layout is.
+// Readers only test the size for 0, so every other type keeps its own.
+DWORD storedElementSize(VARTYPE vt, DWORD size) noexcept {
+    if (size == 0) return 0;
+    switch (vt) {
+    case VT_BSTR:
+    case VT_UNKNOWN:
+    case VT_DISPATCH:
+        return 4;
+    case VT_VARIANT:
+        return 16;
+    default:
+        return size;
+    }
+}
+
 // Element types whose array elements are written (and read) one by one.
 bool isStreamedElementType(VARTYPE vt) noexcept {
     return isCreatableElementType(vt) || vt == VT_CLSID;
@@ -913,8 +931,9 @@ FsSecCl& FsSecCl::operator>>(GUID& g) {
 //
 // Written: the type without VT_BYREF (unsigned 16), space, then
 //   array:  dims, space, element type, space, per dimension from the
-//           left-most: lower bound, space, count, space; element size,
-//           space; then every element in memory order, each followed by a
+//           left-most: lower bound, space, count, space; element size
+//           (as the 32-bit system has it: BSTR 4, VARIANT 16), space;
+//           then every element in memory order, each followed by a
 //           space (I2/BOOL/UI2 as unsigned 16, I4/ERROR/UI4/INT/UINT as
 //           unsigned 32, R4 float, R8/DATE double, BSTR wide string,
 //           VARIANT recursively, I1/UI1 as the byte in signed text, CLSID
@@ -1021,7 +1040,7 @@ void FsSecCl::writeVariant(const VARIANT& in, int depth) {
         void* data = nullptr;
         const bool reached = psa && SUCCEEDED(SafeArrayAccessData(psa, &data));
         const DWORD elementSize = reached ? SafeArrayGetElemsize(psa) : 0;
-        *this << elementSize;
+        *this << storedElementSize(elementType, elementSize);
         put(' ');
         if (reached) {
             if (elementSize != 0 && isStreamedElementType(elementType)) {

@@ -504,6 +504,59 @@ TEST(FsSecClVariant, ArraysKeepBoundsShapeAndElements) {
     SysFreeString(got);
 }
 
+// Stored files carry the element sizes of the 32-bit system: 4 for a BSTR,
+// 16 for a VARIANT. Any nonzero size reads, including the 8 and 24 that
+// earlier builds of this 64-bit port wrote.
+TEST(FsSecClVariant, ArraysStoreThirtyTwoBitElementSizesAndReadAnySize) {
+    ComPtr<IStream> s = newStream();
+    {
+        FsSecCl sec(s);
+        SAFEARRAY* texts = SafeArrayCreateVector(VT_BSTR, 0, 2);
+        const char16_t* words[] = {u"a", u"bc"};
+        for (LONG k = 0; k < 2; ++k) {
+            zeb::Bstr word(words[k]);
+            SafeArrayPutElement(texts, &k, word.m_str);
+        }
+        zeb::Variant a(texts);
+        SafeArrayDestroy(texts);
+        SAFEARRAY* values = SafeArrayCreateVector(VT_VARIANT, 1, 1);
+        LONG first = 1;
+        zeb::Variant seven(INT(7));
+        SafeArrayPutElement(values, &first, &seven);
+        zeb::Variant b(values);
+        SafeArrayDestroy(values);
+        sec << a << b;
+        EXPECT_EQ(sec.state(), 0u);
+    }
+    EXPECT_EQ(contents(s), std::string("8200 1 8 0 2 4 1 a\0 2 b\0c\0 "
+                                       "8204 1 12 1 1 16 3 7  ",
+                                       49));
+
+    for (const char* sizes : {"4 16", "8 24", "1 1"}) {
+        const std::string bstrSize(sizes, std::strchr(sizes, ' '));
+        const std::string variantSize(std::strchr(sizes, ' ') + 1);
+        ComPtr<IStream> in =
+            streamWith("8200 1 8 0 2 " + bstrSize + " 1 " + std::string("a\0", 2) + " 2 " +
+                       std::string("b\0c\0", 4) + " 8204 1 12 1 1 " + variantSize + " 3 7  ");
+        FsSecCl sec(in);
+        zeb::Variant a, b;
+        sec >> a >> b;
+        ASSERT_EQ(sec.state(), 0u) << sizes;
+        ASSERT_EQ(a.vt, VT_ARRAY | VT_BSTR) << sizes;
+        LONG k = 1;
+        BSTR got = nullptr;
+        SafeArrayGetElement(a.parray, &k, &got);
+        EXPECT_EQ(std::u16string_view(got), u"bc") << sizes;
+        SysFreeString(got);
+        ASSERT_EQ(b.vt, VT_ARRAY | VT_VARIANT) << sizes;
+        zeb::Variant element;
+        k = 1;
+        SafeArrayGetElement(b.parray, &k, &element);
+        EXPECT_EQ(element.vt, VT_I4) << sizes;
+        EXPECT_EQ(element.lVal, 7) << sizes;
+    }
+}
+
 TEST(FsSecClVariant, ImpossibleArraySizesAreRefusedWithoutAllocating) {
     ComPtr<IStream> s = streamWith("8195 1 3 0 4000000000 4 1 2 ");
     FsSecCl sec(s);
