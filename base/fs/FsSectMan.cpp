@@ -8,6 +8,7 @@
 #include "platform/com/TaskAllocator.h"
 #include "platform/win/TextConvert.h"
 
+#include <algorithm>
 #include <new>
 
 namespace {
@@ -317,31 +318,52 @@ DWORD FsSectMan::Unlock() {
 
 IStorage* FsSectMan::getCopyOfDir(const char* name, IStorage* destination) {
     CCoTraceRecord rec(kSource, "FsSectMan::getCopyOfDir");
+    if (!name) return nullptr;
+    // A directory the caller holds stays as it is, with everything open in
+    // it: it is neither locked (which would close its sections under the
+    // caller) nor closed. GetDir hands it out only when it is open read-only,
+    // so nothing in it waits to be written and its storage is copied as it
+    // stands.
+    const auto entry = m_mapDirs.find(name);
+    const bool callersOwn = entry != m_mapDirs.end() && entry->second != nullptr;
     FsSectMan* directory = GetDir(name, 0);
     if (!directory) return nullptr;
-    ComPtr<IStorage> locked;
-    if (!directory->Lock(&locked)) {
+    ComPtr<IStorage> source;
+    if (callersOwn) {
+        if (directory->isLocked()) return nullptr; // handed out by the caller
+        source = directory->storage();
+    } else if (!directory->Lock(&source)) {
         if (CloseDir(directory) != 0) ZEB_TRACE(rec, 4, "error calling CloseDir");
         return nullptr;
     }
     ComPtr<IStorage> target = destination;
-    bool ok = true;
-    if (!target) ok = FsFileMan::createMemStorage(&target);
-    if (ok) ok = SUCCEEDED(locked->CopyTo(0, nullptr, nullptr, target));
-    locked.Release();
-    if (directory->Unlock() != 0) ZEB_TRACE(rec, 4, "error calling Unlock");
-    if (CloseDir(directory) != 0) ZEB_TRACE(rec, 4, "error calling CloseDir");
+    bool ok = source != nullptr;
+    if (ok && !target) ok = FsFileMan::createMemStorage(&target);
+    if (ok) ok = SUCCEEDED(source->CopyTo(0, nullptr, nullptr, target));
+    source.Release();
+    if (!callersOwn) {
+        if (directory->Unlock() != 0) ZEB_TRACE(rec, 4, "error calling Unlock");
+        if (CloseDir(directory) != 0) ZEB_TRACE(rec, 4, "error calling CloseDir");
+    }
     return ok ? target.Detach() : nullptr;
 }
 
 IStream* FsSectMan::getCopyOfSect(const char* name, IStream* destination) {
     CCoTraceRecord rec(kSource, "FsSectMan::getCopyOfSect");
+    if (!name) return nullptr;
+    // A section the caller holds stays open, and goes back to the caller's
+    // position afterwards (opening it again and ending the hand-out both move
+    // it to 0). A hand-out of the caller's own is left alone.
+    const auto entry = m_mapSects.find(name);
+    const FsSecCl* held = entry != m_mapSects.end() ? entry->second : nullptr;
+    const DWORD callersPosition = held ? held->position() : 0;
     FsSecCl* section = GetSect(name, 0);
     if (!section) return nullptr;
     ComPtr<IStream> source;
     source.Attach(section->getIStreamPtr());
+    const bool handedOut = source != nullptr;
     ComPtr<IStream> target = destination;
-    bool ok = source != nullptr;
+    bool ok = handedOut;
     if (ok && !target) {
         target.Attach(FsSecClMem::createMemoryStream());
         ok = target != nullptr;
@@ -361,8 +383,14 @@ IStream* FsSectMan::getCopyOfSect(const char* name, IStream* destination) {
              SUCCEEDED(target->Seek(zero, STREAM_SEEK_SET, nullptr));
     }
     source.Release();
-    if (section->isHandedOut() && section->unlockStream() != 0)
-        ZEB_TRACE(rec, 4, "error calling Unlock");
-    if (CloseSect(name) != 0) ZEB_TRACE(rec, 4, "error calling CloseSect");
+    if (handedOut && section->unlockStream() != 0) ZEB_TRACE(rec, 4, "error calling Unlock");
+    if (held) {
+        // A section position may exceed what one signed seek reaches.
+        constexpr DWORD kMaxStep = 0x7FFFFFFF;
+        section->seek(LONG(std::min(callersPosition, kMaxStep)), 0);
+        if (callersPosition > kMaxStep) section->seek(LONG(callersPosition - kMaxStep), 1);
+    } else if (CloseSect(name) != 0) {
+        ZEB_TRACE(rec, 4, "error calling CloseSect");
+    }
     return ok ? target.Detach() : nullptr;
 }

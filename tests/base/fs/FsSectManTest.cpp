@@ -149,4 +149,79 @@ TEST_F(FsSectManTest, DirectoriesNestAndCopiesHoldTheSameBytes) {
     EXPECT_EQ(man.getCopyOfSect("absent", nullptr), nullptr);
 }
 
+// A copy closes only what it opened itself: a section or directory the
+// caller holds stays open, at the caller's position, with its own sections.
+TEST_F(FsSectManTest, CopyingAnOpenSectionLeavesItOpenWhereTheCallerWas) {
+    FsSectMan man(root);
+    man.GetSect("top", FsSectMan::kWrite)->writeText("10 20 30");
+    ASSERT_EQ(man.CloseSect("top"), 0u);
+    FsSecCl* held = man.GetSect("top", 0);
+    ASSERT_NE(held, nullptr);
+    DWORD value = 0;
+    *held >> value;
+    ASSERT_EQ(value, 10u);
+
+    ComPtr<IStream> copy;
+    copy.Attach(man.getCopyOfSect("top", nullptr));
+    ASSERT_NE(copy, nullptr);
+    char buf[16] = {};
+    ULONG n = 0;
+    copy->Read(buf, sizeof buf, &n);
+    EXPECT_EQ(std::string(buf, n), "10 20 30");
+    ASSERT_EQ(man.sections().at("top"), held);
+    *held >> value;
+    EXPECT_EQ(held->state(), 0u);
+    EXPECT_EQ(value, 20u);
+
+    // Handed out by the caller: no copy, and the hand-out stays the caller's.
+    ComPtr<IStream> out;
+    out.Attach(held->getIStreamPtr());
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(man.getCopyOfSect("top", nullptr), nullptr);
+    ASSERT_EQ(man.sections().at("top"), held);
+    EXPECT_TRUE(held->isHandedOut());
+    out.Release();
+    EXPECT_EQ(held->unlockStream(), 0u);
+    EXPECT_EQ(man.CloseSect(held), 0u);
+}
+
+TEST_F(FsSectManTest, CopyingAnOpenDirectoryLeavesItAndItsSectionsOpen) {
+    FsSectMan man(root);
+    FsSectMan* sub = man.GetDir("sub", FsSectMan::kWrite);
+    ASSERT_NE(sub, nullptr);
+    *sub->GetSect("data", FsSectMan::kWrite) << "payload";
+    ASSERT_EQ(man.CloseDir(sub), 0u);
+
+    FsSectMan* held = man.GetDir("sub", 0);
+    ASSERT_NE(held, nullptr);
+    FsSecCl* data = held->GetSect("data", 0);
+    ASSERT_NE(data, nullptr);
+    ComPtr<IStorage> copy;
+    copy.Attach(man.getCopyOfDir("sub", nullptr));
+    ASSERT_NE(copy, nullptr);
+    {
+        FsSectMan copied(copy);
+        FsSecCl* got = copied.GetSect("data", 0);
+        ASSERT_NE(got, nullptr);
+        EXPECT_EQ(readAll(*got), "7 payload");
+    }
+    ASSERT_EQ(man.directories().at("sub"), held);
+    EXPECT_FALSE(held->isLocked());
+    ASSERT_EQ(held->sections().at("data"), data);
+    std::string text;
+    *data >> text;
+    EXPECT_EQ(data->state(), 0u);
+    EXPECT_EQ(text, "payload");
+
+    // Locked by the caller: no copy, and the lock stays the caller's.
+    ComPtr<IStorage> handed;
+    ASSERT_TRUE(held->Lock(&handed));
+    EXPECT_EQ(man.getCopyOfDir("sub", nullptr), nullptr);
+    ASSERT_EQ(man.directories().at("sub"), held);
+    EXPECT_TRUE(held->isLocked());
+    handed.Release();
+    EXPECT_EQ(held->Unlock(), 0u);
+    EXPECT_EQ(man.CloseDir(held), 0u);
+}
+
 } // namespace
