@@ -327,7 +327,16 @@ DWORD FsFileMan::saveFile() {
     CCoTraceRecord rec(kSource, "FsFileMan::saveFile");
     if (!isWritable()) return 13;
     if (!m_pStorage) return 9;
-    if (!(m_dwMode & kFileWorkingCopy) || m_strWorkingCopy.empty()) return 0;
+    if (!(m_dwMode & kFileWorkingCopy) || m_strWorkingCopy.empty()) {
+        // The file (or memory storage) is the storage itself; the engine
+        // writes it on the root's commit, or only at the last release, which
+        // a process that dies after saving never reaches.
+        if (FAILED(m_pStorage->Commit(STGC_DEFAULT))) {
+            ZEB_TRACE(rec, 4, "error calling Commit");
+            return 1;
+        }
+        return 0;
+    }
     if (m_strPath.empty()) return 8;
     if (modificationTime(m_strPath) > m_tLastWrite)
         ZEB_TRACE(rec, 3, "file %s was changed since last open or save op", m_strPath.c_str());
