@@ -50,7 +50,7 @@ public:
     void ReadMagicNumber();
 
     // A new compound storage in memory (or in a temporary file deleted on
-    // release), as "STORAGE_MODE" decides once per process. True on success.
+    // release), as "STORAGE_MODE" decides once per process: FsMemStorage::create.
     static bool createMemStorage(IStorage** out);
 
     const std::string& workingCopyPath() const noexcept { return m_strWorkingCopy; }

@@ -1,6 +1,6 @@
 #include "base/fs/FsSectMan.h"
 
-#include "base/fs/FsFileMan.h"
+#include "base/fs/FsMemStorage.h"
 #include "base/fs/FsSecClMem.h"
 #include "co/CCoGuardedCall.h"
 #include "co/CCoTraceRecord.h"
@@ -338,7 +338,7 @@ IStorage* FsSectMan::getCopyOfDir(const char* name, IStorage* destination) {
     }
     ComPtr<IStorage> target = destination;
     bool ok = source != nullptr;
-    if (ok && !target) ok = FsFileMan::createMemStorage(&target);
+    if (ok && !target) ok = FsMemStorage::create(&target);
     if (ok) ok = SUCCEEDED(source->CopyTo(0, nullptr, nullptr, target));
     source.Release();
     if (!callersOwn) {
