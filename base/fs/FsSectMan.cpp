@@ -68,10 +68,10 @@ void FsSectMan::dropAll() noexcept {
 }
 
 DWORD FsSectMan::ListAll() {
-    if (!m_pStorage) return 9;
-    if (!m_mapDirs.empty() || !m_mapSects.empty()) return 2;
+    if (!m_pStorage) return kNoStorage;
+    if (!m_mapDirs.empty() || !m_mapSects.empty()) return kExists;
     ComPtr<IEnumSTATSTG> elements;
-    if (FAILED(m_pStorage->EnumElements(0, nullptr, 0, &elements)) || !elements) return 1;
+    if (FAILED(m_pStorage->EnumElements(0, nullptr, 0, &elements)) || !elements) return kFailed;
     DWORD result = 0;
     for (;;) {
         STATSTG st{};
@@ -110,16 +110,16 @@ DWORD FsSectMan::ListAll() {
 // The checks OpenSect and OpenDir share; 0 with the wide name when the
 // element may be opened in `mode`.
 DWORD FsSectMan::checkOpen(const char* name, DWORD mode, std::u16string& wide) const {
-    if (m_bLocked) return 13;
-    if (!m_pStorage) return 9;
-    if (!name) return 8;
-    if (!isWritable() && (mode & (kWrite | kCreate))) return 13;
+    if (m_bLocked) return kRefused;
+    if (!m_pStorage) return kNoStorage;
+    if (!name) return kNotFound;
+    if (!isWritable() && (mode & (kWrite | kCreate))) return kRefused;
     try {
         wide = zeb::toWide(name);
     } catch (...) {
-        return 1;
+        return kFailed;
     }
-    return 0;
+    return kOk;
 }
 
 DWORD FsSectMan::OpenSect(const char* name, FsSecCl** out, DWORD mode) {
@@ -129,66 +129,66 @@ DWORD FsSectMan::OpenSect(const char* name, FsSecCl** out, DWORD mode) {
     auto it = m_mapSects.find(name);
     ComPtr<IStream> stream;
     if (mode & kCreate) {
-        if (it != m_mapSects.end()) return 2;
+        if (it != m_mapSects.end()) return kExists;
         if (FAILED(m_pStorage->CreateStream(
                 wide.c_str(), STGM_CREATE | STGM_READWRITE | kShareExclusive, 0, 0, &stream)))
-            return 4;
+            return kCreateFailed;
         try {
             it = m_mapSects.emplace(name, nullptr).first;
         } catch (...) {
-            return 1;
+            return kFailed;
         }
         mode |= kWrite;
     } else if (it == m_mapSects.end()) {
-        return 8;
+        return kNotFound;
     }
     if (it->second) {
         FsSecCl* open = it->second;
-        if (open->isWritable() != ((mode & kWrite) != 0)) return 13;
+        if (open->isWritable() != ((mode & kWrite) != 0)) return kRefused;
         open->seek(0, 0);
         if (out) *out = open;
-        return 0;
+        return kOk;
     }
     FsSecCl* section = new (std::nothrow) FsSecCl();
-    if (!section) return 1;
+    if (!section) return kFailed;
     if (!stream) {
         const DWORD access = (mode & kWrite) ? STGM_READWRITE : STGM_READ;
         if (FAILED(m_pStorage->OpenStream(wide.c_str(), nullptr, access | kShareExclusive, 0,
                                           &stream))) {
             delete section;
-            return 7;
+            return kOpenFailed;
         }
     }
     if (section->attach(stream, mode & kWrite) != 0) {
         delete section;
-        return 7;
+        return kOpenFailed;
     }
     it->second = section;
     if (out) *out = section;
     if (section->size() != 0) return section->afterOpen();
-    return 0;
+    return kOk;
 }
 
 DWORD FsSectMan::CloseSect(const char* name) {
-    if (m_bLocked) return 13;
-    if (!name) return 8;
+    if (m_bLocked) return kRefused;
+    if (!name) return kNotFound;
     auto it = m_mapSects.find(name);
-    if (it == m_mapSects.end()) return 8;
+    if (it == m_mapSects.end()) return kNotFound;
     FsSecCl* section = it->second;
-    if (!section) return 0;
-    if (section->isHandedOut()) return 13;
+    if (!section) return kOk;
+    if (section->isHandedOut()) return kRefused;
     if (const DWORD r = section->beforeClose(); r != 0) return r;
     it->second = nullptr;
     delete section;
-    return 0;
+    return kOk;
 }
 
 DWORD FsSectMan::CloseSect(FsSecCl* section) {
-    if (m_bLocked) return 13;
-    if (!section) return 10;
+    if (m_bLocked) return kRefused;
+    if (!section) return kForeignObject;
     for (auto& [name, open] : m_mapSects)
         if (open == section) return CloseSect(name.c_str());
-    return 10;
+    return kForeignObject;
 }
 
 DWORD FsSectMan::OpenDir(const char* name, FsSectMan** out, DWORD mode) {
@@ -198,86 +198,88 @@ DWORD FsSectMan::OpenDir(const char* name, FsSectMan** out, DWORD mode) {
     auto it = m_mapDirs.find(name);
     ComPtr<IStorage> storage;
     if (mode & kCreate) {
-        if (it != m_mapDirs.end()) return 2;
+        if (it != m_mapDirs.end()) return kExists;
         if (FAILED(m_pStorage->CreateStorage(
                 wide.c_str(), STGM_CREATE | STGM_READWRITE | kShareExclusive, 0, 0, &storage)))
-            return 4;
+            return kCreateFailed;
         try {
             it = m_mapDirs.emplace(name, nullptr).first;
         } catch (...) {
-            return 1;
+            return kFailed;
         }
         mode |= kWrite;
     } else if (it == m_mapDirs.end()) {
-        return 8;
+        return kNotFound;
     }
     if (it->second) {
         FsSectMan* open = it->second;
-        if (open->isWritable() != ((mode & kWrite) != 0)) return 13;
+        if (open->isWritable() != ((mode & kWrite) != 0)) return kRefused;
         if (out) *out = open;
-        return 0;
+        return kOk;
     }
     if (!storage) {
         const DWORD access = (mode & kWrite) ? STGM_READWRITE : STGM_READ;
         if (FAILED(m_pStorage->OpenStorage(wide.c_str(), nullptr, access | kShareExclusive, nullptr,
                                            0, &storage)))
-            return 7;
+            return kOpenFailed;
     }
     FsSectMan* child = new (std::nothrow) FsSectMan();
-    if (!child) return 1;
+    if (!child) return kFailed;
     child->adoptStorage(storage.Detach());
     child->m_dwMode = mode & kWrite;
     if (child->ListAll() != 0) {
         child->m_dwMode = 0; // nothing to commit
         delete child;
-        return 1;
+        return kFailed;
     }
     it->second = child;
     if (out) *out = child;
-    return 0;
+    return kOk;
 }
 
 DWORD FsSectMan::CloseDir(const char* name) {
-    if (m_bLocked) return 13;
-    if (!m_pStorage) return 9;
-    if (!name) return 8;
+    if (m_bLocked) return kRefused;
+    if (!m_pStorage) return kNoStorage;
+    if (!name) return kNotFound;
     auto it = m_mapDirs.find(name);
-    if (it == m_mapDirs.end()) return 8;
+    if (it == m_mapDirs.end()) return kNotFound;
     FsSectMan* child = it->second;
-    if (!child) return 0;
-    if (child->CloseAll() != 0) return 6;
+    if (!child) return kOk;
+    if (child->CloseAll() != 0) return kCloseFailed;
     it->second = nullptr;
     delete child;
-    return 0;
+    return kOk;
 }
 
 DWORD FsSectMan::CloseDir(FsSectMan* directory) {
-    if (m_bLocked) return 13;
-    if (!directory) return 10;
+    if (m_bLocked) return kRefused;
+    if (!directory) return kForeignObject;
     for (auto& [name, open] : m_mapDirs)
         if (open == directory) return CloseDir(name.c_str());
-    return 10;
+    return kForeignObject;
 }
 
 DWORD FsSectMan::CloseAll() {
     for (auto& [name, open] : m_mapDirs)
-        if (open && CloseDir(name.c_str()) != 0) return 6;
+        if (open && CloseDir(name.c_str()) != 0) return kCloseFailed;
     for (auto& [name, open] : m_mapSects)
-        if (open && CloseSect(name.c_str()) != 0) return 6;
-    return 0;
+        if (open && CloseSect(name.c_str()) != 0) return kCloseFailed;
+    return kOk;
 }
 
 FsSecCl* FsSectMan::GetSect(const char* name, DWORD mode) {
     FsSecCl* section = nullptr;
     DWORD r = OpenSect(name, &section, mode);
-    if (r == 8 && isWritable() && (mode & kWrite)) r = OpenSect(name, &section, mode | kCreate);
+    if (r == kNotFound && isWritable() && (mode & kWrite))
+        r = OpenSect(name, &section, mode | kCreate);
     return r == 0 ? section : nullptr;
 }
 
 FsSectMan* FsSectMan::GetDir(const char* name, DWORD mode) {
     FsSectMan* directory = nullptr;
     DWORD r = OpenDir(name, &directory, mode);
-    if (r == 8 && isWritable() && (mode & kWrite)) r = OpenDir(name, &directory, mode | kCreate);
+    if (r == kNotFound && isWritable() && (mode & kWrite))
+        r = OpenDir(name, &directory, mode | kCreate);
     return r == 0 ? directory : nullptr;
 }
 
@@ -310,10 +312,10 @@ bool FsSectMan::Lock(IStorage** out) {
 }
 
 DWORD FsSectMan::Unlock() {
-    if (!m_bLocked) return 0;
+    if (!m_bLocked) return kOk;
     if (const DWORD r = ListAll(); r != 0) return r;
     m_bLocked = 0;
-    return 0;
+    return kOk;
 }
 
 IStorage* FsSectMan::getCopyOfDir(const char* name, IStorage* destination) {

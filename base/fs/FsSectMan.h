@@ -11,10 +11,8 @@
 // owns every open section and child; closing (by name, by object, CloseAll,
 // or the destructor) destroys them, which flushes and commits.
 //
-// Result codes (unsigned 32-bit): 0 success, 1 general failure, 2 name
-// exists / maps not empty, 4 creation failed, 6 closing a child failed, 7
-// opening failed, 8 name unknown, 9 no storage, 10 object not one of this
-// manager's, 13 locked / mode conflict / not writable / stream handed out.
+// Result codes: the enum below, shared with the file manager and the
+// installation file.
 //
 // Lock hands the storage out (everything is closed first); until Unlock
 // every operation gives 13, and Unlock lists the storage again. Element names
@@ -30,6 +28,25 @@
 
 class FsSectMan {
 public:
+    // Result codes (unsigned 32-bit) of this class, FsFileMan and FsInstFile.
+    // The numbers are fixed, gaps included: callers test them and pass them
+    // on as they are.
+    enum : DWORD {
+        kOk = 0,
+        kFailed = 1,         // enumeration, allocation, a storage call, a path too long
+        kExists = 2,         // the name or file exists; ListAll: the maps are not empty
+        kAlreadyOpen = 3,    // the file manager has a file open
+        kCreateFailed = 4,   // creating a stream, storage or file
+        kCloseFailed = 6,    // closing a child in CloseAll or CloseDir
+        kOpenFailed = 7,     // opening a stream, storage or file
+        kNotFound = 8,       // name not in the directory; file missing; no path to save to
+        kNoStorage = 9,      // no storage attached
+        kForeignObject = 10, // the section or directory is not one of this manager's
+        kWrongFormat = 11,   // not a compound file, or not an installation file
+        kRefused = 13,       // locked, access-mode conflict, not writable, stream handed out
+        kSaveFailed = 14,    // putting the working copy in place of the file
+    };
+
     // Access-mode bits of sections and directories.
     static constexpr DWORD kWrite = 1;
     static constexpr DWORD kCreate = 4;

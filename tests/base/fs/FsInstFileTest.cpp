@@ -112,6 +112,20 @@ TEST_F(FsInstFileTest, OpeningSomethingElseIsRefused) {
     EXPECT_EQ(filesIn(dir.path()), 2u); // the working copies went with the refusals
 }
 
+TEST_F(FsInstFileTest, FileLevelRefusalsCarryTheirCodes) {
+    FsFileMan none;
+    EXPECT_EQ(none.CloseFile(), 1u);
+    EXPECT_EQ(none.OpenFile(dir.file("no/such/dir/a.dat").c_str(), FsFileMan::kFileCreate), 4u);
+    EXPECT_EQ(none.saveFile(), 9u); // writable mode, but nothing was opened
+
+    FsInstFile file;
+    ASSERT_EQ(file.makeEmptyFile(path.c_str()), 0u);
+    EXPECT_EQ(file.OpenFile(path.c_str(), 0), 3u);
+    EXPECT_EQ(file.openExistFile(path.c_str(), 0), 3u);
+    ASSERT_EQ(file.CloseFile(), 0u);
+    EXPECT_EQ(file.saveFile(), 9u);
+}
+
 TEST_F(FsInstFileTest, SavedChangesReplaceTheFileAndClosingDropsTheWorkingCopy) {
     {
         FsInstFile file;

@@ -149,6 +149,24 @@ TEST_F(FsSectManTest, DirectoriesNestAndCopiesHoldTheSameBytes) {
     EXPECT_EQ(man.getCopyOfSect("absent", nullptr), nullptr);
 }
 
+TEST_F(FsSectManTest, AHandedOutSectionStopsCloseAllAndCloseDirWithSix) {
+    FsSectMan man(root);
+    FsSectMan* sub = man.GetDir("sub", FsSectMan::kWrite);
+    ASSERT_NE(sub, nullptr);
+    FsSecCl* inner = sub->GetSect("data", FsSectMan::kWrite);
+    ASSERT_NE(inner, nullptr);
+    ComPtr<IStream> out;
+    out.Attach(inner->getIStreamPtr());
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(sub->CloseSect("data"), 13u);
+    EXPECT_EQ(man.CloseDir("sub"), 6u);
+    EXPECT_EQ(man.CloseAll(), 6u);
+    ASSERT_EQ(man.directories().at("sub"), sub); // still open, as its section
+    out.Release();
+    EXPECT_EQ(inner->unlockStream(), 0u);
+    EXPECT_EQ(man.CloseAll(), 0u);
+}
+
 // A copy closes only what it opened itself: a section or directory the
 // caller holds stays open, at the caller's position, with its own sections.
 TEST_F(FsSectManTest, CopyingAnOpenSectionLeavesItOpenWhereTheCallerWas) {
