@@ -9,6 +9,7 @@
 #include "platform/win/TextConvert.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 namespace {
@@ -57,14 +58,10 @@ void FsSectMan::adoptStorage(IStorage* storage) noexcept {
 }
 
 void FsSectMan::dropAll() noexcept {
-    for (auto& [name, dir] : m_mapDirs) {
-        delete dir;
-        dir = nullptr;
-    }
-    for (auto& [name, sec] : m_mapSects) {
-        delete sec;
-        sec = nullptr;
-    }
+    for (auto& [name, dir] : m_mapDirs)
+        dir.reset();
+    for (auto& [name, sec] : m_mapSects)
+        sec.reset();
 }
 
 DWORD FsSectMan::ListAll() {
@@ -142,28 +139,23 @@ DWORD FsSectMan::OpenSect(const char* name, FsSecCl** out, DWORD mode) {
     } else if (it == m_mapSects.end()) {
         return kNotFound;
     }
-    if (it->second) {
-        FsSecCl* open = it->second;
+    if (FsSecCl* open = it->second.get()) {
         if (open->isWritable() != ((mode & kWrite) != 0)) return kRefused;
         open->seek(0, 0);
         if (out) *out = open;
         return kOk;
     }
-    FsSecCl* section = new (std::nothrow) FsSecCl();
-    if (!section) return kFailed;
+    std::unique_ptr<FsSecCl> created(new (std::nothrow) FsSecCl());
+    if (!created) return kFailed;
     if (!stream) {
         const DWORD access = (mode & kWrite) ? STGM_READWRITE : STGM_READ;
         if (FAILED(m_pStorage->OpenStream(wide.c_str(), nullptr, access | kShareExclusive, 0,
-                                          &stream))) {
-            delete section;
+                                          &stream)))
             return kOpenFailed;
-        }
     }
-    if (section->attach(stream, mode & kWrite) != 0) {
-        delete section;
-        return kOpenFailed;
-    }
-    it->second = section;
+    if (created->attach(stream, mode & kWrite) != 0) return kOpenFailed;
+    FsSecCl* section = created.get();
+    it->second = std::move(created);
     if (out) *out = section;
     if (section->size() != 0) return section->afterOpen();
     return kOk;
@@ -174,12 +166,13 @@ DWORD FsSectMan::CloseSect(const char* name) {
     if (!name) return kNotFound;
     auto it = m_mapSects.find(name);
     if (it == m_mapSects.end()) return kNotFound;
-    FsSecCl* section = it->second;
+    FsSecCl* section = it->second.get();
     if (!section) return kOk;
     if (section->isHandedOut()) return kRefused;
     if (const DWORD r = section->beforeClose(); r != 0) return r;
-    it->second = nullptr;
-    delete section;
+    // The entry is cleared before the section flushes and commits.
+    std::unique_ptr<FsSecCl> closing = std::move(it->second);
+    closing.reset();
     return kOk;
 }
 
@@ -187,7 +180,7 @@ DWORD FsSectMan::CloseSect(FsSecCl* section) {
     if (m_bLocked) return kRefused;
     if (!section) return kForeignObject;
     for (auto& [name, open] : m_mapSects)
-        if (open == section) return CloseSect(name.c_str());
+        if (open.get() == section) return CloseSect(name.c_str());
     return kForeignObject;
 }
 
@@ -211,8 +204,7 @@ DWORD FsSectMan::OpenDir(const char* name, FsSectMan** out, DWORD mode) {
     } else if (it == m_mapDirs.end()) {
         return kNotFound;
     }
-    if (it->second) {
-        FsSectMan* open = it->second;
+    if (FsSectMan* open = it->second.get()) {
         if (open->isWritable() != ((mode & kWrite) != 0)) return kRefused;
         if (out) *out = open;
         return kOk;
@@ -223,17 +215,16 @@ DWORD FsSectMan::OpenDir(const char* name, FsSectMan** out, DWORD mode) {
                                            0, &storage)))
             return kOpenFailed;
     }
-    FsSectMan* child = new (std::nothrow) FsSectMan();
+    std::unique_ptr<FsSectMan> child(new (std::nothrow) FsSectMan());
     if (!child) return kFailed;
     child->adoptStorage(storage.Detach());
     child->m_dwMode = mode & kWrite;
     if (child->ListAll() != 0) {
         child->m_dwMode = 0; // nothing to commit
-        delete child;
         return kFailed;
     }
-    it->second = child;
-    if (out) *out = child;
+    if (out) *out = child.get();
+    it->second = std::move(child);
     return kOk;
 }
 
@@ -243,11 +234,12 @@ DWORD FsSectMan::CloseDir(const char* name) {
     if (!name) return kNotFound;
     auto it = m_mapDirs.find(name);
     if (it == m_mapDirs.end()) return kNotFound;
-    FsSectMan* child = it->second;
+    FsSectMan* child = it->second.get();
     if (!child) return kOk;
     if (child->CloseAll() != 0) return kCloseFailed;
-    it->second = nullptr;
-    delete child;
+    // The entry is cleared before the child commits and lets its storage go.
+    std::unique_ptr<FsSectMan> closing = std::move(it->second);
+    closing.reset();
     return kOk;
 }
 
@@ -255,7 +247,7 @@ DWORD FsSectMan::CloseDir(FsSectMan* directory) {
     if (m_bLocked) return kRefused;
     if (!directory) return kForeignObject;
     for (auto& [name, open] : m_mapDirs)
-        if (open == directory) return CloseDir(name.c_str());
+        if (open.get() == directory) return CloseDir(name.c_str());
     return kForeignObject;
 }
 
@@ -357,7 +349,7 @@ IStream* FsSectMan::getCopyOfSect(const char* name, IStream* destination) {
     // position afterwards (opening it again and ending the hand-out both move
     // it to 0). A hand-out of the caller's own is left alone.
     const auto entry = m_mapSects.find(name);
-    const FsSecCl* held = entry != m_mapSects.end() ? entry->second : nullptr;
+    const FsSecCl* held = entry != m_mapSects.end() ? entry->second.get() : nullptr;
     const DWORD callersPosition = held ? held->position() : 0;
     FsSecCl* section = GetSect(name, 0);
     if (!section) return nullptr;

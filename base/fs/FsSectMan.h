@@ -24,6 +24,7 @@
 #include "platform/storage/Storage.h"
 
 #include <map>
+#include <memory>
 #include <string>
 
 class FsSectMan {
@@ -91,8 +92,13 @@ public:
     DWORD modeFlags() const noexcept { return m_dwMode; }
     INT magic() const noexcept { return m_nMagic; }
     IStorage* storage() const noexcept { return m_pStorage; }
-    const std::map<std::string, FsSectMan*>& directories() const noexcept { return m_mapDirs; }
-    const std::map<std::string, FsSecCl*>& sections() const noexcept { return m_mapSects; }
+    // Every element name, with its open object (null while not open).
+    const std::map<std::string, std::unique_ptr<FsSectMan>>& directories() const noexcept {
+        return m_mapDirs;
+    }
+    const std::map<std::string, std::unique_ptr<FsSecCl>>& sections() const noexcept {
+        return m_mapSects;
+    }
 
 protected:
     // Takes over one reference to `storage` (the old one is released).
@@ -103,8 +109,8 @@ protected:
     DWORD checkOpen(const char* name, DWORD mode, std::u16string& wide) const;
 
     DWORD m_bLocked = 0;
-    std::map<std::string, FsSectMan*> m_mapDirs;
-    std::map<std::string, FsSecCl*> m_mapSects;
+    std::map<std::string, std::unique_ptr<FsSectMan>> m_mapDirs;
+    std::map<std::string, std::unique_ptr<FsSecCl>> m_mapSects;
     INT m_nMagic = -1;
     DWORD m_dwMode = 0;
     IStorage* m_pStorage = nullptr;

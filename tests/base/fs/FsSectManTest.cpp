@@ -73,7 +73,7 @@ TEST_F(FsSectManTest, GetSizeOfAClosedSectionLeavesItClosed) {
     }
     FsSectMan man(root);
     EXPECT_EQ(man.GetSize("xmltypes"), 6u);
-    EXPECT_EQ(man.sections().at("xmltypes"), nullptr);
+    EXPECT_EQ(man.sections().at("xmltypes").get(), nullptr);
     EXPECT_EQ(man.GetSize("missing"), 0u);
 }
 
@@ -133,7 +133,7 @@ TEST_F(FsSectManTest, DirectoriesNestAndCopiesHoldTheSameBytes) {
     FsSecCl* got = copied.GetSect("data", 0);
     ASSERT_NE(got, nullptr);
     EXPECT_EQ(readAll(*got), "7 payload");
-    EXPECT_EQ(man.directories().at("132B44C07FF711D385440050046A30"), nullptr);
+    EXPECT_EQ(man.directories().at("132B44C07FF711D385440050046A30").get(), nullptr);
 
     man.GetSect("top", FsSectMan::kWrite)->writeText("top bytes");
     EXPECT_EQ(man.getCopyOfSect("top", nullptr), nullptr); // open for writing
@@ -145,7 +145,7 @@ TEST_F(FsSectManTest, DirectoriesNestAndCopiesHoldTheSameBytes) {
     ULONG n = 0;
     s->Read(buf, sizeof buf, &n);
     EXPECT_EQ(std::string(buf, n), "top bytes");
-    EXPECT_EQ(man.sections().at("top"), nullptr);
+    EXPECT_EQ(man.sections().at("top").get(), nullptr);
     EXPECT_EQ(man.getCopyOfSect("absent", nullptr), nullptr);
 }
 
@@ -161,7 +161,7 @@ TEST_F(FsSectManTest, AHandedOutSectionStopsCloseAllAndCloseDirWithSix) {
     EXPECT_EQ(sub->CloseSect("data"), 13u);
     EXPECT_EQ(man.CloseDir("sub"), 6u);
     EXPECT_EQ(man.CloseAll(), 6u);
-    ASSERT_EQ(man.directories().at("sub"), sub); // still open, as its section
+    ASSERT_EQ(man.directories().at("sub").get(), sub); // still open, as its section
     out.Release();
     EXPECT_EQ(inner->unlockStream(), 0u);
     EXPECT_EQ(man.CloseAll(), 0u);
@@ -186,7 +186,7 @@ TEST_F(FsSectManTest, CopyingAnOpenSectionLeavesItOpenWhereTheCallerWas) {
     ULONG n = 0;
     copy->Read(buf, sizeof buf, &n);
     EXPECT_EQ(std::string(buf, n), "10 20 30");
-    ASSERT_EQ(man.sections().at("top"), held);
+    ASSERT_EQ(man.sections().at("top").get(), held);
     *held >> value;
     EXPECT_EQ(held->state(), 0u);
     EXPECT_EQ(value, 20u);
@@ -196,7 +196,7 @@ TEST_F(FsSectManTest, CopyingAnOpenSectionLeavesItOpenWhereTheCallerWas) {
     out.Attach(held->getIStreamPtr());
     ASSERT_NE(out, nullptr);
     EXPECT_EQ(man.getCopyOfSect("top", nullptr), nullptr);
-    ASSERT_EQ(man.sections().at("top"), held);
+    ASSERT_EQ(man.sections().at("top").get(), held);
     EXPECT_TRUE(held->isHandedOut());
     out.Release();
     EXPECT_EQ(held->unlockStream(), 0u);
@@ -223,9 +223,9 @@ TEST_F(FsSectManTest, CopyingAnOpenDirectoryLeavesItAndItsSectionsOpen) {
         ASSERT_NE(got, nullptr);
         EXPECT_EQ(readAll(*got), "7 payload");
     }
-    ASSERT_EQ(man.directories().at("sub"), held);
+    ASSERT_EQ(man.directories().at("sub").get(), held);
     EXPECT_FALSE(held->isLocked());
-    ASSERT_EQ(held->sections().at("data"), data);
+    ASSERT_EQ(held->sections().at("data").get(), data);
     std::string text;
     *data >> text;
     EXPECT_EQ(data->state(), 0u);
@@ -235,7 +235,7 @@ TEST_F(FsSectManTest, CopyingAnOpenDirectoryLeavesItAndItsSectionsOpen) {
     ComPtr<IStorage> handed;
     ASSERT_TRUE(held->Lock(&handed));
     EXPECT_EQ(man.getCopyOfDir("sub", nullptr), nullptr);
-    ASSERT_EQ(man.directories().at("sub"), held);
+    ASSERT_EQ(man.directories().at("sub").get(), held);
     EXPECT_TRUE(held->isLocked());
     handed.Release();
     EXPECT_EQ(held->Unlock(), 0u);
