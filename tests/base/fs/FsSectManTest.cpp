@@ -26,6 +26,21 @@ std::string readAll(FsSecCl& sec) {
     return text;
 }
 
+// What a stream holds from its position on (at most 64 bytes).
+std::string streamText(IStream* s) {
+    char buf[64] = {};
+    ULONG n = 0;
+    s->Read(buf, sizeof buf, &n);
+    return std::string(buf, n);
+}
+
+// The bytes of section `name` in a storage, "<none>" when it has none.
+std::string sectionIn(IStorage* storage, const char* name) {
+    FsSectMan man(storage);
+    FsSecCl* s = man.GetSect(name, 0);
+    return s ? readAll(*s) : "<none>";
+}
+
 class FsSectManTest : public ::testing::Test {
 protected:
     zeb::test::TempDir dir;
@@ -129,10 +144,7 @@ TEST_F(FsSectManTest, DirectoriesNestAndCopiesHoldTheSameBytes) {
     ComPtr<IStorage> copy;
     copy.Attach(man.getCopyOfDir("132B44C07FF711D385440050046A30", nullptr));
     ASSERT_NE(copy, nullptr);
-    FsSectMan copied(copy);
-    FsSecCl* got = copied.GetSect("data", 0);
-    ASSERT_NE(got, nullptr);
-    EXPECT_EQ(readAll(*got), "7 payload");
+    EXPECT_EQ(sectionIn(copy, "data"), "7 payload");
     EXPECT_EQ(man.directories().at("132B44C07FF711D385440050046A30").get(), nullptr);
 
     man.GetSect("top", FsSectMan::kWrite)->writeText("top bytes");
@@ -141,10 +153,7 @@ TEST_F(FsSectManTest, DirectoriesNestAndCopiesHoldTheSameBytes) {
     ComPtr<IStream> s;
     s.Attach(man.getCopyOfSect("top", nullptr));
     ASSERT_NE(s, nullptr);
-    char buf[16] = {};
-    ULONG n = 0;
-    s->Read(buf, sizeof buf, &n);
-    EXPECT_EQ(std::string(buf, n), "top bytes");
+    EXPECT_EQ(streamText(s), "top bytes");
     EXPECT_EQ(man.sections().at("top").get(), nullptr);
     EXPECT_EQ(man.getCopyOfSect("absent", nullptr), nullptr);
 }
@@ -182,10 +191,7 @@ TEST_F(FsSectManTest, CopyingAnOpenSectionLeavesItOpenWhereTheCallerWas) {
     ComPtr<IStream> copy;
     copy.Attach(man.getCopyOfSect("top", nullptr));
     ASSERT_NE(copy, nullptr);
-    char buf[16] = {};
-    ULONG n = 0;
-    copy->Read(buf, sizeof buf, &n);
-    EXPECT_EQ(std::string(buf, n), "10 20 30");
+    EXPECT_EQ(streamText(copy), "10 20 30");
     ASSERT_EQ(man.sections().at("top").get(), held);
     *held >> value;
     EXPECT_EQ(held->state(), 0u);
@@ -217,12 +223,7 @@ TEST_F(FsSectManTest, CopyingAnOpenDirectoryLeavesItAndItsSectionsOpen) {
     ComPtr<IStorage> copy;
     copy.Attach(man.getCopyOfDir("sub", nullptr));
     ASSERT_NE(copy, nullptr);
-    {
-        FsSectMan copied(copy);
-        FsSecCl* got = copied.GetSect("data", 0);
-        ASSERT_NE(got, nullptr);
-        EXPECT_EQ(readAll(*got), "7 payload");
-    }
+    EXPECT_EQ(sectionIn(copy, "data"), "7 payload");
     ASSERT_EQ(man.directories().at("sub").get(), held);
     EXPECT_FALSE(held->isLocked());
     ASSERT_EQ(held->sections().at("data").get(), data);
