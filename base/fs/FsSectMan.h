@@ -81,10 +81,14 @@ public:
     bool Lock(IStorage** out);
     DWORD Unlock();
     // A copy of a sub-directory in `destination` (or a new memory storage),
-    // with one reference; null on failure.
+    // with one reference; null on failure. A directory the caller holds open
+    // (read-only) stays open with everything in it; one it has locked gives
+    // no copy.
     IStorage* getCopyOfDir(const char* name, IStorage* destination);
     // A copy of a section in `destination` (or a new memory stream),
-    // positioned at 0, with one reference; null on failure.
+    // positioned at 0, with one reference; null on failure. A section the
+    // caller holds open (read-only) stays open at the caller's position; one
+    // it has handed out gives no copy.
     IStream* getCopyOfSect(const char* name, IStream* destination);
 
     bool isLocked() const noexcept { return m_bLocked != 0; }
