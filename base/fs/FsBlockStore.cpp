@@ -16,18 +16,10 @@ FsBlockStore::FsBlockStore() {
     }
 }
 
-FsBlockStore::~FsBlockStore() {
-    for (DWORD i = 0; i < m_dwBlocks; ++i)
-        delete[] m_blocks[i];
-}
-
 HRESULT FsBlockStore::resize(DWORD size) {
     const DWORD needed = size / kBlockSize + (size % kBlockSize ? 1 : 0);
-    while (m_dwBlocks > needed) {
-        delete[] m_blocks[--m_dwBlocks];
-        m_blocks.pop_back();
-    }
-    if (m_dwBlocks < needed) {
+    if (m_blocks.size() > needed) m_blocks.resize(needed); // frees the surplus blocks
+    if (m_blocks.size() < needed) {
         if (m_blocks.capacity() < needed) {
             const size_t grow = std::max<size_t>(64, needed - m_blocks.capacity());
             try {
@@ -36,11 +28,11 @@ HRESULT FsBlockStore::resize(DWORD size) {
                 return STG_E_MEDIUMFULL;
             }
         }
-        while (m_dwBlocks < needed) {
-            BYTE* b = new (std::nothrow) BYTE[kBlockSize];
+        while (m_blocks.size() < needed) {
+            // New blocks are not cleared.
+            std::unique_ptr<BYTE[]> b(new (std::nothrow) BYTE[kBlockSize]);
             if (!b) return STG_E_MEDIUMFULL;
-            m_blocks.push_back(b); // cannot throw: capacity reserved above
-            ++m_dwBlocks;
+            m_blocks.push_back(std::move(b)); // cannot throw: capacity reserved above
         }
     }
     m_dwSize = size;
@@ -50,13 +42,13 @@ HRESULT FsBlockStore::resize(DWORD size) {
 HRESULT FsBlockStore::read(DWORD offset, void* buffer, DWORD n, DWORD* done) const {
     if (done) *done = 0;
     if (n == 0) return S_OK;
-    if (uint64_t(offset) + n > uint64_t(m_dwBlocks) * kBlockSize) return E_FAIL;
+    if (uint64_t(offset) + n > uint64_t(m_blocks.size()) * kBlockSize) return E_FAIL;
     BYTE* out = static_cast<BYTE*>(buffer);
     DWORD left = n;
     while (left > 0) {
         const DWORD in = offset % kBlockSize;
         const DWORD chunk = std::min(left, kBlockSize - in);
-        std::memcpy(out, m_blocks[offset / kBlockSize] + in, chunk);
+        std::memcpy(out, m_blocks[offset / kBlockSize].get() + in, chunk);
         out += chunk;
         offset += chunk;
         left -= chunk;
@@ -76,7 +68,7 @@ HRESULT FsBlockStore::write(DWORD offset, const void* buffer, DWORD n) {
     while (n > 0) {
         const DWORD at = offset % kBlockSize;
         const DWORD chunk = std::min(n, kBlockSize - at);
-        std::memcpy(m_blocks[offset / kBlockSize] + at, in, chunk);
+        std::memcpy(m_blocks[offset / kBlockSize].get() + at, in, chunk);
         in += chunk;
         offset += chunk;
         n -= chunk;

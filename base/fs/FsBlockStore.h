@@ -10,6 +10,7 @@
 #include "platform/win/Threading.h"
 #include "platform/win/WinTypes.h"
 
+#include <memory>
 #include <vector>
 
 class FsBlockStore {
@@ -17,7 +18,6 @@ public:
     static constexpr DWORD kBlockSize = 1536;
 
     FsBlockStore();
-    ~FsBlockStore();
     FsBlockStore(const FsBlockStore&) = delete;
     FsBlockStore& operator=(const FsBlockStore&) = delete;
 
@@ -33,16 +33,16 @@ public:
     HRESULT write(DWORD offset, const void* buffer, DWORD n);
 
     DWORD size() const noexcept { return m_dwSize; }
-    DWORD blockCount() const noexcept { return m_dwBlocks; }
-    // The block holding byte `offset`, or null when not allocated.
+    DWORD blockCount() const noexcept { return DWORD(m_blocks.size()); }
+    // Block number `index`, or null when not allocated.
     const BYTE* block(DWORD index) const noexcept {
-        return index < m_dwBlocks ? m_blocks[index] : nullptr;
+        return index < m_blocks.size() ? m_blocks[index].get() : nullptr;
     }
 
 private:
-    std::vector<BYTE*> m_blocks; // capacity is the reserved pointer room
+    // One entry per allocated block; the capacity is the reserved pointer room.
+    std::vector<std::unique_ptr<BYTE[]>> m_blocks;
     DWORD m_dwSize = 0;
-    DWORD m_dwBlocks = 0;
 };
 
 struct STATSTG;

@@ -1,8 +1,7 @@
 #include "base/fs/FsFileMan.h"
 
-#include "base/fs/FsLockBytes.h"
+#include "base/fs/FsMemStorage.h"
 #include "co/CCoGuardedCall.h"
-#include "co/CCoRegistrySwitches.h"
 #include "co/CCoTraceRecord.h"
 #include "platform/com/ComPtr.h"
 #include "platform/win/TextConvert.h"
@@ -163,67 +162,28 @@ FsFileMan::~FsFileMan() {
 }
 
 bool FsFileMan::createMemStorage(IStorage** out) {
-    CCoTraceRecord rec(kSource, "FsFileMan::createMemStorage");
-    if (!out) return false;
-    *out = nullptr;
-    constexpr DWORD kMode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-    MemoryStorageKind kind = CCoRegistrySwitches::storageModeForStorages();
-    if (kind == MemoryStorageKind::BlockStore) {
-        ComPtr<ILockBytes> bytes;
-        HRESULT hr = FsLockBytes::create(&bytes);
-        if (FAILED(hr)) {
-            ZEB_TRACE(rec, 4, "error creating LockedBytesObject");
-        } else {
-            hr = StgCreateDocfileOnILockBytes(bytes, kMode, 0, out);
-            if (SUCCEEDED(hr)) return true;
-            ZEB_TRACE(rec, 4, "error StgCreateDocfileOnILockBytes HR: 0x%x", unsigned(hr));
-            *out = nullptr;
-        }
-        CCoRegistrySwitches::setStorageModeForStorages(MemoryStorageKind::GlobalMemory);
-        kind = MemoryStorageKind::GlobalMemory;
-    }
-    if (kind == MemoryStorageKind::TemporaryFile) {
-        // A nameless temporary file, removed when the storage is released.
-        const HRESULT hr = StgCreateDocfile(nullptr, kMode | STGM_DELETEONRELEASE, 0, out);
-        if (SUCCEEDED(hr)) return true;
-        ZEB_TRACE(rec, 4, "error StgCreateDocfile HR: 0x%x", unsigned(hr));
-        *out = nullptr;
-        return false;
-    }
-    ComPtr<ILockBytes> bytes;
-    HRESULT hr = CreateILockBytesOnHGlobal(nullptr, TRUE, &bytes);
-    if (FAILED(hr)) {
-        ZEB_TRACE(rec, 4, "error CreateILockBytesOnHGlobal HR: 0x%x", unsigned(hr));
-        return false;
-    }
-    hr = StgCreateDocfileOnILockBytes(bytes, kMode, 0, out);
-    if (FAILED(hr)) {
-        ZEB_TRACE(rec, 4, "error StgCreateDocfileOnILockBytes HR: 0x%x", unsigned(hr));
-        *out = nullptr;
-        return false;
-    }
-    return true;
+    return FsMemStorage::create(out);
 }
 
 DWORD FsFileMan::openWorkingCopy(const std::string& path, DWORD access) {
     const std::string copy = createUniqueFile(temporaryDirectory(), "mctmp");
-    if (copy.empty()) return 7;
+    if (copy.empty()) return kOpenFailed;
     ComPtr<IStorage> root;
     if (!copyFile(path, copy) ||
         FAILED(StgOpenStorage(zeb::toWide(copy).c_str(), nullptr, access, nullptr, 0, &root))) {
         ::unlink(copy.c_str());
-        return 7;
+        return kOpenFailed;
     }
     adoptStorage(root.Detach());
     m_strWorkingCopy = copy;
-    return 0;
+    return kOk;
 }
 
 DWORD FsFileMan::OpenFile(const char* pathIn, DWORD flags) {
     CCoTraceRecord rec(kSource, "FsFileMan::OpenFile");
-    return guardedBody<DWORD>(rec, 1, [&]() -> DWORD {
+    return guardedBody<DWORD>(rec, kFailed, [&]() -> DWORD {
         if (flags & kFileCreate) flags |= kFileWrite;
-        if (m_pStorage) return 3;
+        if (m_pStorage) return kAlreadyOpen;
         m_dwMode = flags & (kFileWrite | kFileWorkingCopy);
         std::string path = pathIn ? pathIn : "";
         const DWORD access =
@@ -231,36 +191,36 @@ DWORD FsFileMan::OpenFile(const char* pathIn, DWORD flags) {
         if (flags & kFileCreate) {
             if (flags & kFileInMemory) {
                 IStorage* storage = nullptr;
-                if (!createMemStorage(&storage)) return 4;
+                if (!createMemStorage(&storage)) return kCreateFailed;
                 adoptStorage(storage);
                 m_dwMode &= ~kFileWorkingCopy;
                 m_strPath.clear();
                 m_strWorkingCopy.clear();
                 m_tLastWrite = 0;
-                return 0;
+                return kOk;
             }
             if (path.empty()) {
                 path = createUniqueFile(".", "Fs");
-                if (path.empty()) return 4;
+                if (path.empty()) return kCreateFailed;
             }
             ComPtr<IStorage> root;
             if (flags & kFileWorkingCopy) {
                 const std::string copy = createUniqueFile(temporaryDirectory(), "mctmp");
-                if (copy.empty()) return 4;
+                if (copy.empty()) return kCreateFailed;
                 if (FAILED(StgCreateDocfile(zeb::toWide(copy).c_str(), access | STGM_CREATE, 0,
                                             &root))) {
                     ::unlink(copy.c_str());
-                    return 4;
+                    return kCreateFailed;
                 }
                 m_strWorkingCopy = copy;
             } else if (FAILED(StgCreateDocfile(zeb::toWide(path).c_str(), access | STGM_CREATE, 0,
                                                &root))) {
-                return 4;
+                return kCreateFailed;
             }
             adoptStorage(root.Detach());
         } else {
-            if (path.empty() || !exists(path)) return 8;
-            if (StgIsStorageFile(zeb::toWide(path).c_str()) != S_OK) return 11;
+            if (path.empty() || !exists(path)) return kNotFound;
+            if (StgIsStorageFile(zeb::toWide(path).c_str()) != S_OK) return kWrongFormat;
             if (flags & kFileWorkingCopy) {
                 if (const DWORD r = openWorkingCopy(path, access); r != 0) return r;
             } else {
@@ -270,10 +230,10 @@ DWORD FsFileMan::OpenFile(const char* pathIn, DWORD flags) {
                 if (SUCCEEDED(hr)) {
                     adoptStorage(root.Detach());
                 } else if (!(flags & kFileWrite)) {
-                    if (openWorkingCopy(path, access) != 0) return 7;
+                    if (openWorkingCopy(path, access) != 0) return kOpenFailed;
                     m_dwMode |= kFileWorkingCopy;
                 } else {
-                    return 7;
+                    return kOpenFailed;
                 }
             }
             if (const DWORD r = ListAll(); r != 0) {
@@ -288,7 +248,7 @@ DWORD FsFileMan::OpenFile(const char* pathIn, DWORD flags) {
         m_strWorkingCopy = absolutePath(m_strWorkingCopy);
         m_tLastWrite = 0;
         if (m_dwMode & kFileWorkingCopy) recordTargetTime();
-        return 0;
+        return kOk;
     });
 }
 
@@ -311,8 +271,8 @@ void FsFileMan::ReadMagicNumber() {
 
 DWORD FsFileMan::CloseFile() {
     CCoTraceRecord rec(kSource, "FsFileMan::CloseFile");
-    if (!m_pStorage) return 1;
-    if (CloseAll() != 0) return 1;
+    if (!m_pStorage) return kFailed;
+    if (CloseAll() != 0) return kFailed;
     m_mapDirs.clear();
     m_mapSects.clear();
     adoptStorage(nullptr);
@@ -320,28 +280,37 @@ DWORD FsFileMan::CloseFile() {
         if (::unlink(m_strWorkingCopy.c_str()) != 0) ZEB_TRACE(rec, 4, "error calling DeleteFile");
     }
     m_strWorkingCopy.clear();
-    return 0;
+    return kOk;
 }
 
 DWORD FsFileMan::saveFile() {
     CCoTraceRecord rec(kSource, "FsFileMan::saveFile");
-    if (!isWritable()) return 13;
-    if (!m_pStorage) return 9;
-    if (!(m_dwMode & kFileWorkingCopy) || m_strWorkingCopy.empty()) return 0;
-    if (m_strPath.empty()) return 8;
+    if (!isWritable()) return kRefused;
+    if (!m_pStorage) return kNoStorage;
+    if (!(m_dwMode & kFileWorkingCopy) || m_strWorkingCopy.empty()) {
+        // The file (or memory storage) is the storage itself; the engine
+        // writes it on the root's commit, or only at the last release, which
+        // a process that dies after saving never reaches.
+        if (FAILED(m_pStorage->Commit(STGC_DEFAULT))) {
+            ZEB_TRACE(rec, 4, "error calling Commit");
+            return kFailed;
+        }
+        return kOk;
+    }
+    if (m_strPath.empty()) return kNotFound;
     if (modificationTime(m_strPath) > m_tLastWrite)
         ZEB_TRACE(rec, 3, "file %s was changed since last open or save op", m_strPath.c_str());
     // The working copy on disk must hold the tree as it is now.
     if (FAILED(m_pStorage->Commit(STGC_DEFAULT))) {
         ZEB_TRACE(rec, 4, "error calling CopyFile from %s to %s, %0x", m_strWorkingCopy.c_str(),
                   m_strPath.c_str(), unsigned(EIO));
-        return 14;
+        return kSaveFailed;
     }
     if (const int error = replaceFileAtomically(m_strWorkingCopy, m_strPath); error != 0) {
         ZEB_TRACE(rec, 4, "error calling CopyFile from %s to %s, %0x", m_strWorkingCopy.c_str(),
                   m_strPath.c_str(), unsigned(error));
-        return 14;
+        return kSaveFailed;
     }
     recordTargetTime();
-    return 0;
+    return kOk;
 }

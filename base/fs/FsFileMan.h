@@ -42,12 +42,16 @@ public:
     // 1 without storage or when CloseAll fails; else releases the root and
     // deletes the working copy. 0 on success.
     DWORD CloseFile() override;
+    // Working copy: commits it and puts it in place of the file (8 without
+    // a path to save to, 14 when that fails). Otherwise commits the root
+    // storage, which writes the file (1 when that fails). 13 when not
+    // writable, 9 without storage.
     DWORD saveFile();
     // The magic becomes the integer in "header" (0 when unreadable).
     void ReadMagicNumber();
 
     // A new compound storage in memory (or in a temporary file deleted on
-    // release), as "STORAGE_MODE" decides once per process. True on success.
+    // release), as "STORAGE_MODE" decides once per process: FsMemStorage::create.
     static bool createMemStorage(IStorage** out);
 
     const std::string& workingCopyPath() const noexcept { return m_strWorkingCopy; }

@@ -45,7 +45,7 @@ DWORD FsInst::writeHeader() {
     header->writeText("\r\n");
     const DWORD state = header->state();
     const DWORD r = CloseSect(FS_SECT_HEADER);
-    return state != 0 ? 1 : r;
+    return state != 0 ? kFailed : r;
 }
 
 std::string FsInst::readHeader() {
@@ -69,7 +69,7 @@ FsSectMan* FsInst::openGuidDir(const GUID& guid, DWORD mode) {
 
 DWORD FsInst::createGuidDir(const GUID& guid) {
     const std::string name = guidName(guid);
-    if (name.empty()) return 1;
+    if (name.empty()) return kFailed;
     FsSectMan* dir = nullptr;
     if (const DWORD r = OpenDir(name.c_str(), &dir, kCreate); r != 0) return r;
     return CloseDir(dir);

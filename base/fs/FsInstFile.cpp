@@ -15,7 +15,7 @@ FsInstFile::~FsInstFile() = default;
 DWORD FsInstFile::makeEmptyFile(const char* path) {
     CCoTraceRecord rec(kSource, "FsInstFile::makeEmptyFile");
     struct stat st {};
-    if (path && *path && ::stat(path, &st) == 0) return 2;
+    if (path && *path && ::stat(path, &st) == 0) return kExists;
     m_nMagic = kMagic;
     if (const DWORD r = OpenFile(path, kFileCreate | kFileWorkingCopy); r != 0) return r;
     const char* names[] = {FS_SECT_HEADER, FS_SECT_TOOLS, FS_SECT_TYPES, FS_SECT_XMLTYPES,
@@ -30,16 +30,16 @@ DWORD FsInstFile::makeEmptyFile(const char* path) {
     }
     if (ok && createGuidDir(kInitialDirectory) == 0) writeHeader();
     const DWORD r = CloseAll();
-    if (r == 0) return 0;
+    if (r == 0) return kOk;
     if (CloseFile() != 0) ZEB_TRACE(rec, 4, "error calling CloseFile");
     return r;
 }
 
 DWORD FsInstFile::openExistFile(const char* path, DWORD flags) {
     CCoTraceRecord rec(kSource, "FsInstFile::openExistFile");
-    if (m_pStorage) return 3;
+    if (m_pStorage) return kAlreadyOpen;
     if (const DWORD r = OpenFile(path, flags | kFileWorkingCopy); r != 0) return r;
-    if (m_nMagic == kMagic && readHeader() == kVersion) return 0;
+    if (m_nMagic == kMagic && readHeader() == kVersion) return kOk;
     if (CloseFile() != 0) ZEB_TRACE(rec, 4, "error calling CloseFile");
-    return 11;
+    return kWrongFormat;
 }

@@ -5,6 +5,9 @@
 //   2. m_dwWinFill == min(kWindowSize, m_dwSize - m_dwWinStart): the window
 //      holds every byte of the section that falls into it.
 //   3. m_bDirty only when the window holds bytes the stream has not seen.
+//   4. m_dwWinPos == kWindowSize (the end of a full window, reached by a seek
+//      or a read) is a valid position: the next read or write first moves on
+//      to the window behind it.
 // Without a window, m_dwWinPos is the pending stream position.
 #include "base/fs/FsSecCl.h"
 
@@ -140,6 +143,24 @@ bool isCreatableElementType(VARTYPE vt) noexcept {
         return true;
     default:
         return false;
+    }
+}
+
+// The element size an array header carries: stored files have the sizes of
+// the 32-bit system, where a BSTR or an interface pointer takes 4 bytes and
+// a VARIANT 16, so those are written whatever this process's layout is.
+// Readers only test the size for 0, so every other type keeps its own.
+DWORD storedElementSize(VARTYPE vt, DWORD size) noexcept {
+    if (size == 0) return 0;
+    switch (vt) {
+    case VT_BSTR:
+    case VT_UNKNOWN:
+    case VT_DISPATCH:
+        return 4;
+    case VT_VARIANT:
+        return 16;
+    default:
+        return size;
     }
 }
 
@@ -309,14 +330,22 @@ bool FsSecCl::more() {
     if (m_dwState != 0 || !ensureWindow()) return false;
     if (m_dwWinPos < m_dwWinFill) return true;
     if (m_dwWinPos >= kWindowSize) {
-        const uint64_t next = uint64_t(m_dwWinStart) + kWindowSize;
-        if (next > m_dwSize) return false;
-        flush();
-        if (m_dwState != 0 || !readWindow(DWORD(next))) return false;
+        if (uint64_t(m_dwWinStart) + kWindowSize > m_dwSize) return false;
+        if (!advanceWindow()) return false;
         return m_dwWinPos < m_dwWinFill;
     }
     if (position() < m_dwSize) setError(kBadPosition); // the window lost bytes it should hold
     return false;
+}
+
+bool FsSecCl::advanceWindow() {
+    const uint64_t next = uint64_t(m_dwWinStart) + kWindowSize;
+    if (next > 0xFFFFFFFFull) { // a section stays below 4 GiB
+        setError(kBadPosition);
+        return false;
+    }
+    flush();
+    return m_dwState == 0 && readWindow(DWORD(next));
 }
 
 DWORD FsSecCl::seek(LONG offset, DWORD origin) {
@@ -403,12 +432,15 @@ void FsSecCl::write(const void* data, DWORD count) {
         return;
     }
     if (count == 0) return;
-    if (!data || m_dwWinPos >= kWindowSize) {
+    if (!data || m_dwWinPos > kWindowSize) {
         setError(kBadPosition);
         return;
     }
     const char* src = static_cast<const char*>(data);
     while (count > 0) {
+        // At the end of a full window (after a seek to its end, or a read up
+        // to it) the bytes belong to the next window, as they do for a read.
+        if (m_dwWinPos == kWindowSize && !advanceWindow()) return;
         const DWORD chunk = std::min<DWORD>(count, kWindowSize - m_dwWinPos);
         if (uint64_t(m_dwWinStart) + m_dwWinPos + chunk > 0xFFFFFFFFull) {
             setError(kBadPosition); // a section stays below 4 GiB
@@ -421,10 +453,7 @@ void FsSecCl::write(const void* data, DWORD count) {
         m_bDirty = true;
         if (m_dwWinStart + m_dwWinPos > m_dwSize) m_dwSize = m_dwWinStart + m_dwWinPos;
         if (m_dwWinPos > m_dwWinFill) m_dwWinFill = m_dwWinPos;
-        if (m_dwWinPos == kWindowSize) {
-            flush();
-            if (m_dwState != 0 || !readWindow(m_dwWinStart + kWindowSize)) return;
-        }
+        if (m_dwWinPos == kWindowSize && !advanceWindow()) return;
     }
 }
 
@@ -902,8 +931,9 @@ FsSecCl& FsSecCl::operator>>(GUID& g) {
 //
 // Written: the type without VT_BYREF (unsigned 16), space, then
 //   array:  dims, space, element type, space, per dimension from the
-//           left-most: lower bound, space, count, space; element size,
-//           space; then every element in memory order, each followed by a
+//           left-most: lower bound, space, count, space; element size
+//           (as the 32-bit system has it: BSTR 4, VARIANT 16), space;
+//           then every element in memory order, each followed by a
 //           space (I2/BOOL/UI2 as unsigned 16, I4/ERROR/UI4/INT/UINT as
 //           unsigned 32, R4 float, R8/DATE double, BSTR wide string,
 //           VARIANT recursively, I1/UI1 as the byte in signed text, CLSID
@@ -1010,7 +1040,7 @@ void FsSecCl::writeVariant(const VARIANT& in, int depth) {
         void* data = nullptr;
         const bool reached = psa && SUCCEEDED(SafeArrayAccessData(psa, &data));
         const DWORD elementSize = reached ? SafeArrayGetElemsize(psa) : 0;
-        *this << elementSize;
+        *this << storedElementSize(elementType, elementSize);
         put(' ');
         if (reached) {
             if (elementSize != 0 && isStreamedElementType(elementType)) {

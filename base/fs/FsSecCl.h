@@ -187,6 +187,9 @@ private:
     // Makes a byte available at the window position: true when one is; false
     // at the end of the data (no state set) or on a failure (state set).
     bool more();
+    // Flushes the window and reads the one behind it; false (state set) when
+    // that fails.
+    bool advanceWindow();
     void skipSeparators();
     // Reads a token into buf (capacity cap including the terminating zero);
     // returns its length. State 1 when no token character is left.

@@ -1,6 +1,6 @@
 #include "base/fs/FsSectMan.h"
 
-#include "base/fs/FsFileMan.h"
+#include "base/fs/FsMemStorage.h"
 #include "base/fs/FsSecClMem.h"
 #include "co/CCoGuardedCall.h"
 #include "co/CCoTraceRecord.h"
@@ -8,6 +8,8 @@
 #include "platform/com/TaskAllocator.h"
 #include "platform/win/TextConvert.h"
 
+#include <algorithm>
+#include <memory>
 #include <new>
 
 namespace {
@@ -56,21 +58,17 @@ void FsSectMan::adoptStorage(IStorage* storage) noexcept {
 }
 
 void FsSectMan::dropAll() noexcept {
-    for (auto& [name, dir] : m_mapDirs) {
-        delete dir;
-        dir = nullptr;
-    }
-    for (auto& [name, sec] : m_mapSects) {
-        delete sec;
-        sec = nullptr;
-    }
+    for (auto& [name, dir] : m_mapDirs)
+        dir.reset();
+    for (auto& [name, sec] : m_mapSects)
+        sec.reset();
 }
 
 DWORD FsSectMan::ListAll() {
-    if (!m_pStorage) return 9;
-    if (!m_mapDirs.empty() || !m_mapSects.empty()) return 2;
+    if (!m_pStorage) return kNoStorage;
+    if (!m_mapDirs.empty() || !m_mapSects.empty()) return kExists;
     ComPtr<IEnumSTATSTG> elements;
-    if (FAILED(m_pStorage->EnumElements(0, nullptr, 0, &elements)) || !elements) return 1;
+    if (FAILED(m_pStorage->EnumElements(0, nullptr, 0, &elements)) || !elements) return kFailed;
     DWORD result = 0;
     for (;;) {
         STATSTG st{};
@@ -109,16 +107,16 @@ DWORD FsSectMan::ListAll() {
 // The checks OpenSect and OpenDir share; 0 with the wide name when the
 // element may be opened in `mode`.
 DWORD FsSectMan::checkOpen(const char* name, DWORD mode, std::u16string& wide) const {
-    if (m_bLocked) return 13;
-    if (!m_pStorage) return 9;
-    if (!name) return 8;
-    if (!isWritable() && (mode & (kWrite | kCreate))) return 13;
+    if (m_bLocked) return kRefused;
+    if (!m_pStorage) return kNoStorage;
+    if (!name) return kNotFound;
+    if (!isWritable() && (mode & (kWrite | kCreate))) return kRefused;
     try {
         wide = zeb::toWide(name);
     } catch (...) {
-        return 1;
+        return kFailed;
     }
-    return 0;
+    return kOk;
 }
 
 DWORD FsSectMan::OpenSect(const char* name, FsSecCl** out, DWORD mode) {
@@ -128,66 +126,62 @@ DWORD FsSectMan::OpenSect(const char* name, FsSecCl** out, DWORD mode) {
     auto it = m_mapSects.find(name);
     ComPtr<IStream> stream;
     if (mode & kCreate) {
-        if (it != m_mapSects.end()) return 2;
+        if (it != m_mapSects.end()) return kExists;
         if (FAILED(m_pStorage->CreateStream(
                 wide.c_str(), STGM_CREATE | STGM_READWRITE | kShareExclusive, 0, 0, &stream)))
-            return 4;
+            return kCreateFailed;
         try {
             it = m_mapSects.emplace(name, nullptr).first;
         } catch (...) {
-            return 1;
+            return kFailed;
         }
         mode |= kWrite;
     } else if (it == m_mapSects.end()) {
-        return 8;
+        return kNotFound;
     }
-    if (it->second) {
-        FsSecCl* open = it->second;
-        if (open->isWritable() != ((mode & kWrite) != 0)) return 13;
+    if (FsSecCl* open = it->second.get()) {
+        if (open->isWritable() != ((mode & kWrite) != 0)) return kRefused;
         open->seek(0, 0);
         if (out) *out = open;
-        return 0;
+        return kOk;
     }
-    FsSecCl* section = new (std::nothrow) FsSecCl();
-    if (!section) return 1;
+    std::unique_ptr<FsSecCl> created(new (std::nothrow) FsSecCl());
+    if (!created) return kFailed;
     if (!stream) {
         const DWORD access = (mode & kWrite) ? STGM_READWRITE : STGM_READ;
         if (FAILED(m_pStorage->OpenStream(wide.c_str(), nullptr, access | kShareExclusive, 0,
-                                          &stream))) {
-            delete section;
-            return 7;
-        }
+                                          &stream)))
+            return kOpenFailed;
     }
-    if (section->attach(stream, mode & kWrite) != 0) {
-        delete section;
-        return 7;
-    }
-    it->second = section;
+    if (created->attach(stream, mode & kWrite) != 0) return kOpenFailed;
+    FsSecCl* section = created.get();
+    it->second = std::move(created);
     if (out) *out = section;
     if (section->size() != 0) return section->afterOpen();
-    return 0;
+    return kOk;
 }
 
 DWORD FsSectMan::CloseSect(const char* name) {
-    if (m_bLocked) return 13;
-    if (!name) return 8;
+    if (m_bLocked) return kRefused;
+    if (!name) return kNotFound;
     auto it = m_mapSects.find(name);
-    if (it == m_mapSects.end()) return 8;
-    FsSecCl* section = it->second;
-    if (!section) return 0;
-    if (section->isHandedOut()) return 13;
+    if (it == m_mapSects.end()) return kNotFound;
+    FsSecCl* section = it->second.get();
+    if (!section) return kOk;
+    if (section->isHandedOut()) return kRefused;
     if (const DWORD r = section->beforeClose(); r != 0) return r;
-    it->second = nullptr;
-    delete section;
-    return 0;
+    // The entry is cleared before the section flushes and commits.
+    std::unique_ptr<FsSecCl> closing = std::move(it->second);
+    closing.reset();
+    return kOk;
 }
 
 DWORD FsSectMan::CloseSect(FsSecCl* section) {
-    if (m_bLocked) return 13;
-    if (!section) return 10;
+    if (m_bLocked) return kRefused;
+    if (!section) return kForeignObject;
     for (auto& [name, open] : m_mapSects)
-        if (open == section) return CloseSect(name.c_str());
-    return 10;
+        if (open.get() == section) return CloseSect(name.c_str());
+    return kForeignObject;
 }
 
 DWORD FsSectMan::OpenDir(const char* name, FsSectMan** out, DWORD mode) {
@@ -197,86 +191,87 @@ DWORD FsSectMan::OpenDir(const char* name, FsSectMan** out, DWORD mode) {
     auto it = m_mapDirs.find(name);
     ComPtr<IStorage> storage;
     if (mode & kCreate) {
-        if (it != m_mapDirs.end()) return 2;
+        if (it != m_mapDirs.end()) return kExists;
         if (FAILED(m_pStorage->CreateStorage(
                 wide.c_str(), STGM_CREATE | STGM_READWRITE | kShareExclusive, 0, 0, &storage)))
-            return 4;
+            return kCreateFailed;
         try {
             it = m_mapDirs.emplace(name, nullptr).first;
         } catch (...) {
-            return 1;
+            return kFailed;
         }
         mode |= kWrite;
     } else if (it == m_mapDirs.end()) {
-        return 8;
+        return kNotFound;
     }
-    if (it->second) {
-        FsSectMan* open = it->second;
-        if (open->isWritable() != ((mode & kWrite) != 0)) return 13;
+    if (FsSectMan* open = it->second.get()) {
+        if (open->isWritable() != ((mode & kWrite) != 0)) return kRefused;
         if (out) *out = open;
-        return 0;
+        return kOk;
     }
     if (!storage) {
         const DWORD access = (mode & kWrite) ? STGM_READWRITE : STGM_READ;
         if (FAILED(m_pStorage->OpenStorage(wide.c_str(), nullptr, access | kShareExclusive, nullptr,
                                            0, &storage)))
-            return 7;
+            return kOpenFailed;
     }
-    FsSectMan* child = new (std::nothrow) FsSectMan();
-    if (!child) return 1;
+    std::unique_ptr<FsSectMan> child(new (std::nothrow) FsSectMan());
+    if (!child) return kFailed;
     child->adoptStorage(storage.Detach());
     child->m_dwMode = mode & kWrite;
     if (child->ListAll() != 0) {
         child->m_dwMode = 0; // nothing to commit
-        delete child;
-        return 1;
+        return kFailed;
     }
-    it->second = child;
-    if (out) *out = child;
-    return 0;
+    if (out) *out = child.get();
+    it->second = std::move(child);
+    return kOk;
 }
 
 DWORD FsSectMan::CloseDir(const char* name) {
-    if (m_bLocked) return 13;
-    if (!m_pStorage) return 9;
-    if (!name) return 8;
+    if (m_bLocked) return kRefused;
+    if (!m_pStorage) return kNoStorage;
+    if (!name) return kNotFound;
     auto it = m_mapDirs.find(name);
-    if (it == m_mapDirs.end()) return 8;
-    FsSectMan* child = it->second;
-    if (!child) return 0;
-    if (child->CloseAll() != 0) return 6;
-    it->second = nullptr;
-    delete child;
-    return 0;
+    if (it == m_mapDirs.end()) return kNotFound;
+    FsSectMan* child = it->second.get();
+    if (!child) return kOk;
+    if (child->CloseAll() != 0) return kCloseFailed;
+    // The entry is cleared before the child commits and lets its storage go.
+    std::unique_ptr<FsSectMan> closing = std::move(it->second);
+    closing.reset();
+    return kOk;
 }
 
 DWORD FsSectMan::CloseDir(FsSectMan* directory) {
-    if (m_bLocked) return 13;
-    if (!directory) return 10;
+    if (m_bLocked) return kRefused;
+    if (!directory) return kForeignObject;
     for (auto& [name, open] : m_mapDirs)
-        if (open == directory) return CloseDir(name.c_str());
-    return 10;
+        if (open.get() == directory) return CloseDir(name.c_str());
+    return kForeignObject;
 }
 
 DWORD FsSectMan::CloseAll() {
     for (auto& [name, open] : m_mapDirs)
-        if (open && CloseDir(name.c_str()) != 0) return 6;
+        if (open && CloseDir(name.c_str()) != 0) return kCloseFailed;
     for (auto& [name, open] : m_mapSects)
-        if (open && CloseSect(name.c_str()) != 0) return 6;
-    return 0;
+        if (open && CloseSect(name.c_str()) != 0) return kCloseFailed;
+    return kOk;
 }
 
 FsSecCl* FsSectMan::GetSect(const char* name, DWORD mode) {
     FsSecCl* section = nullptr;
     DWORD r = OpenSect(name, &section, mode);
-    if (r == 8 && isWritable() && (mode & kWrite)) r = OpenSect(name, &section, mode | kCreate);
+    if (r == kNotFound && isWritable() && (mode & kWrite))
+        r = OpenSect(name, &section, mode | kCreate);
     return r == 0 ? section : nullptr;
 }
 
 FsSectMan* FsSectMan::GetDir(const char* name, DWORD mode) {
     FsSectMan* directory = nullptr;
     DWORD r = OpenDir(name, &directory, mode);
-    if (r == 8 && isWritable() && (mode & kWrite)) r = OpenDir(name, &directory, mode | kCreate);
+    if (r == kNotFound && isWritable() && (mode & kWrite))
+        r = OpenDir(name, &directory, mode | kCreate);
     return r == 0 ? directory : nullptr;
 }
 
@@ -309,39 +304,60 @@ bool FsSectMan::Lock(IStorage** out) {
 }
 
 DWORD FsSectMan::Unlock() {
-    if (!m_bLocked) return 0;
+    if (!m_bLocked) return kOk;
     if (const DWORD r = ListAll(); r != 0) return r;
     m_bLocked = 0;
-    return 0;
+    return kOk;
 }
 
 IStorage* FsSectMan::getCopyOfDir(const char* name, IStorage* destination) {
     CCoTraceRecord rec(kSource, "FsSectMan::getCopyOfDir");
+    if (!name) return nullptr;
+    // A directory the caller holds stays as it is, with everything open in
+    // it: it is neither locked (which would close its sections under the
+    // caller) nor closed. GetDir hands it out only when it is open read-only,
+    // so nothing in it waits to be written and its storage is copied as it
+    // stands.
+    const auto entry = m_mapDirs.find(name);
+    const bool callersOwn = entry != m_mapDirs.end() && entry->second != nullptr;
     FsSectMan* directory = GetDir(name, 0);
     if (!directory) return nullptr;
-    ComPtr<IStorage> locked;
-    if (!directory->Lock(&locked)) {
+    ComPtr<IStorage> source;
+    if (callersOwn) {
+        if (directory->isLocked()) return nullptr; // handed out by the caller
+        source = directory->storage();
+    } else if (!directory->Lock(&source)) {
         if (CloseDir(directory) != 0) ZEB_TRACE(rec, 4, "error calling CloseDir");
         return nullptr;
     }
     ComPtr<IStorage> target = destination;
-    bool ok = true;
-    if (!target) ok = FsFileMan::createMemStorage(&target);
-    if (ok) ok = SUCCEEDED(locked->CopyTo(0, nullptr, nullptr, target));
-    locked.Release();
-    if (directory->Unlock() != 0) ZEB_TRACE(rec, 4, "error calling Unlock");
-    if (CloseDir(directory) != 0) ZEB_TRACE(rec, 4, "error calling CloseDir");
+    bool ok = source != nullptr;
+    if (ok && !target) ok = FsMemStorage::create(&target);
+    if (ok) ok = SUCCEEDED(source->CopyTo(0, nullptr, nullptr, target));
+    source.Release();
+    if (!callersOwn) {
+        if (directory->Unlock() != 0) ZEB_TRACE(rec, 4, "error calling Unlock");
+        if (CloseDir(directory) != 0) ZEB_TRACE(rec, 4, "error calling CloseDir");
+    }
     return ok ? target.Detach() : nullptr;
 }
 
 IStream* FsSectMan::getCopyOfSect(const char* name, IStream* destination) {
     CCoTraceRecord rec(kSource, "FsSectMan::getCopyOfSect");
+    if (!name) return nullptr;
+    // A section the caller holds stays open, and goes back to the caller's
+    // position afterwards (opening it again and ending the hand-out both move
+    // it to 0). A hand-out of the caller's own is left alone.
+    const auto entry = m_mapSects.find(name);
+    const FsSecCl* held = entry != m_mapSects.end() ? entry->second.get() : nullptr;
+    const DWORD callersPosition = held ? held->position() : 0;
     FsSecCl* section = GetSect(name, 0);
     if (!section) return nullptr;
     ComPtr<IStream> source;
     source.Attach(section->getIStreamPtr());
+    const bool handedOut = source != nullptr;
     ComPtr<IStream> target = destination;
-    bool ok = source != nullptr;
+    bool ok = handedOut;
     if (ok && !target) {
         target.Attach(FsSecClMem::createMemoryStream());
         ok = target != nullptr;
@@ -361,8 +377,14 @@ IStream* FsSectMan::getCopyOfSect(const char* name, IStream* destination) {
              SUCCEEDED(target->Seek(zero, STREAM_SEEK_SET, nullptr));
     }
     source.Release();
-    if (section->isHandedOut() && section->unlockStream() != 0)
-        ZEB_TRACE(rec, 4, "error calling Unlock");
-    if (CloseSect(name) != 0) ZEB_TRACE(rec, 4, "error calling CloseSect");
+    if (handedOut && section->unlockStream() != 0) ZEB_TRACE(rec, 4, "error calling Unlock");
+    if (held) {
+        // A section position may exceed what one signed seek reaches.
+        constexpr DWORD kMaxStep = 0x7FFFFFFF;
+        section->seek(LONG(std::min(callersPosition, kMaxStep)), 0);
+        if (callersPosition > kMaxStep) section->seek(LONG(callersPosition - kMaxStep), 1);
+    } else if (CloseSect(name) != 0) {
+        ZEB_TRACE(rec, 4, "error calling CloseSect");
+    }
     return ok ? target.Detach() : nullptr;
 }

@@ -11,10 +11,8 @@
 // owns every open section and child; closing (by name, by object, CloseAll,
 // or the destructor) destroys them, which flushes and commits.
 //
-// Result codes (unsigned 32-bit): 0 success, 1 general failure, 2 name
-// exists / maps not empty, 4 creation failed, 6 closing a child failed, 7
-// opening failed, 8 name unknown, 9 no storage, 10 object not one of this
-// manager's, 13 locked / mode conflict / not writable / stream handed out.
+// Result codes: the enum below, shared with the file manager and the
+// installation file.
 //
 // Lock hands the storage out (everything is closed first); until Unlock
 // every operation gives 13, and Unlock lists the storage again. Element names
@@ -26,10 +24,30 @@
 #include "platform/storage/Storage.h"
 
 #include <map>
+#include <memory>
 #include <string>
 
 class FsSectMan {
 public:
+    // Result codes (unsigned 32-bit) of this class, FsFileMan and FsInstFile.
+    // The numbers are fixed, gaps included: callers test them and pass them
+    // on as they are.
+    enum : DWORD {
+        kOk = 0,
+        kFailed = 1,         // enumeration, allocation, a storage call, a path too long
+        kExists = 2,         // the name or file exists; ListAll: the maps are not empty
+        kAlreadyOpen = 3,    // the file manager has a file open
+        kCreateFailed = 4,   // creating a stream, storage or file
+        kCloseFailed = 6,    // closing a child in CloseAll or CloseDir
+        kOpenFailed = 7,     // opening a stream, storage or file
+        kNotFound = 8,       // name not in the directory; file missing; no path to save to
+        kNoStorage = 9,      // no storage attached
+        kForeignObject = 10, // the section or directory is not one of this manager's
+        kWrongFormat = 11,   // not a compound file, or not an installation file
+        kRefused = 13,       // locked, access-mode conflict, not writable, stream handed out
+        kSaveFailed = 14,    // putting the working copy in place of the file
+    };
+
     // Access-mode bits of sections and directories.
     static constexpr DWORD kWrite = 1;
     static constexpr DWORD kCreate = 4;
@@ -63,10 +81,14 @@ public:
     bool Lock(IStorage** out);
     DWORD Unlock();
     // A copy of a sub-directory in `destination` (or a new memory storage),
-    // with one reference; null on failure.
+    // with one reference; null on failure. A directory the caller holds open
+    // (read-only) stays open with everything in it; one it has locked gives
+    // no copy.
     IStorage* getCopyOfDir(const char* name, IStorage* destination);
     // A copy of a section in `destination` (or a new memory stream),
-    // positioned at 0, with one reference; null on failure.
+    // positioned at 0, with one reference; null on failure. A section the
+    // caller holds open (read-only) stays open at the caller's position; one
+    // it has handed out gives no copy.
     IStream* getCopyOfSect(const char* name, IStream* destination);
 
     bool isLocked() const noexcept { return m_bLocked != 0; }
@@ -74,8 +96,13 @@ public:
     DWORD modeFlags() const noexcept { return m_dwMode; }
     INT magic() const noexcept { return m_nMagic; }
     IStorage* storage() const noexcept { return m_pStorage; }
-    const std::map<std::string, FsSectMan*>& directories() const noexcept { return m_mapDirs; }
-    const std::map<std::string, FsSecCl*>& sections() const noexcept { return m_mapSects; }
+    // Every element name, with its open object (null while not open).
+    const std::map<std::string, std::unique_ptr<FsSectMan>>& directories() const noexcept {
+        return m_mapDirs;
+    }
+    const std::map<std::string, std::unique_ptr<FsSecCl>>& sections() const noexcept {
+        return m_mapSects;
+    }
 
 protected:
     // Takes over one reference to `storage` (the old one is released).
@@ -86,8 +113,8 @@ protected:
     DWORD checkOpen(const char* name, DWORD mode, std::u16string& wide) const;
 
     DWORD m_bLocked = 0;
-    std::map<std::string, FsSectMan*> m_mapDirs;
-    std::map<std::string, FsSecCl*> m_mapSects;
+    std::map<std::string, std::unique_ptr<FsSectMan>> m_mapDirs;
+    std::map<std::string, std::unique_ptr<FsSecCl>> m_mapSects;
     INT m_nMagic = -1;
     DWORD m_dwMode = 0;
     IStorage* m_pStorage = nullptr;

@@ -4,11 +4,13 @@
 #include "base/fs/FsSectNames.h"
 #include "platform/com/ComPtr.h"
 #include "platform/win/TextConvert.h"
+#include "tests/co/ChildScenario.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <random>
@@ -35,6 +37,20 @@ size_t filesIn(const std::string& dir) {
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir))
         ++n;
     return n;
+}
+
+// Opens the file named by FS_SAVE_TARGET directly (no working copy) for
+// writing, writes a section, saves, and ends the process without closing or
+// destroying anything, as a process that dies after its save would.
+ZEB_CHILD_SCENARIO(saveDirectlyAndDie) {
+    auto* file = new FsFileMan; // never closed: the process ends right after
+    if (file->OpenFile(std::getenv("FS_SAVE_TARGET"), FsFileMan::kFileWrite) != 0)
+        return "open failed";
+    FsSecCl* types = file->GetSect(FS_SECT_TYPES, FsSectMan::kWrite);
+    if (!types) return "no section";
+    *types << "saved";
+    file->CloseSect(FS_SECT_TYPES);
+    return std::to_string(file->saveFile());
 }
 
 class FsInstFileTest : public ::testing::Test {
@@ -94,6 +110,20 @@ TEST_F(FsInstFileTest, OpeningSomethingElseIsRefused) {
     EXPECT_EQ(file.openExistFile(other.c_str(), 0), 11u);
     EXPECT_EQ(file.storage(), nullptr);
     EXPECT_EQ(filesIn(dir.path()), 2u); // the working copies went with the refusals
+}
+
+TEST_F(FsInstFileTest, FileLevelRefusalsCarryTheirCodes) {
+    FsFileMan none;
+    EXPECT_EQ(none.CloseFile(), 1u);
+    EXPECT_EQ(none.OpenFile(dir.file("no/such/dir/a.dat").c_str(), FsFileMan::kFileCreate), 4u);
+    EXPECT_EQ(none.saveFile(), 9u); // writable mode, but nothing was opened
+
+    FsInstFile file;
+    ASSERT_EQ(file.makeEmptyFile(path.c_str()), 0u);
+    EXPECT_EQ(file.OpenFile(path.c_str(), 0), 3u);
+    EXPECT_EQ(file.openExistFile(path.c_str(), 0), 3u);
+    ASSERT_EQ(file.CloseFile(), 0u);
+    EXPECT_EQ(file.saveFile(), 9u);
 }
 
 TEST_F(FsInstFileTest, SavedChangesReplaceTheFileAndClosingDropsTheWorkingCopy) {
@@ -188,6 +218,20 @@ TEST_F(FsInstFileTest, ReadOnlyOpenOfAnExclusivelyHeldFileUsesAWorkingCopy) {
     EXPECT_EQ(direct.magic(), 5);
     FsFileMan writer;
     EXPECT_EQ(writer.OpenFile(path.c_str(), FsFileMan::kFileWrite), 7u);
+}
+
+TEST_F(FsInstFileTest, ASaveWithoutWorkingCopySurvivesTheProcess) {
+    {
+        FsFileMan file;
+        ASSERT_EQ(file.OpenFile(path.c_str(), FsFileMan::kFileCreate), 0u);
+        ASSERT_EQ(file.CloseFile(), 0u);
+    }
+    const auto r = zeb::test::runChildScenario("saveDirectlyAndDie", {{"FS_SAVE_TARGET", path}});
+    ASSERT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.output, "0");
+    FsFileMan file;
+    ASSERT_EQ(file.OpenFile(path.c_str(), 0), 0u);
+    EXPECT_EQ(readSection(file, FS_SECT_TYPES), "5 saved");
 }
 
 // A child saves alternately two contents in a loop and is killed at random

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -187,6 +189,44 @@ TEST(FsSecClWindow, StringLengthsAndGuidsSplitByTheWindowBoundaryReadWhole) {
     EXPECT_EQ(g, makeGuid("132B44C0-7FF7-11D3-8544-0050046A30DE"));
 }
 
+// A position at the very end of a full window (reached by seeking to the end
+// of a section of 16384 bytes, or by reading exactly up to a window boundary)
+// writes into the next window.
+TEST(FsSecClWindow, WritingAtTheEndOfAFullWindowGoesOnInTheNext) {
+    struct Case {
+        DWORD size; // of a section of 'a's
+        DWORD at;   // where the text goes
+        bool seek;  // reached by seeking, else by reading up to it
+        const char* text;
+    };
+    const Case cases[] = {
+        {16384, 16384, true, "12 "}, // appending to a full window
+        {32768, 32768, false, "x"},  // appending after reading everything
+        {20000, 16384, false, "xy"}, // overwriting the first bytes of the next window
+    };
+    for (const Case& c : cases) {
+        ComPtr<IStream> s = streamWith(std::string(c.size, 'a'));
+        const std::string text(c.text);
+        {
+            FsSecCl sec(s);
+            if (c.seek) {
+                EXPECT_EQ(sec.seek(0, 2), c.at);
+            } else {
+                std::string read(c.at, '\0');
+                EXPECT_EQ(sec.read(read.data(), c.at), c.at);
+            }
+            sec.writeText(c.text);
+            EXPECT_EQ(sec.state(), 0u) << c.size;
+            EXPECT_EQ(sec.size(), std::max<DWORD>(c.size, c.at + DWORD(text.size()))) << c.size;
+        }
+        std::string expected(c.size, 'a');
+        expected.replace(c.at, text.size(), text);
+        const std::string got = contents(s);
+        // Only the bytes around the text are shown: the section is 16 KiB or more.
+        EXPECT_TRUE(got == expected) << c.size << ": " << got.substr(c.at - 2, 8);
+    }
+}
+
 TEST(FsSecClWindow, ReadingPastTheEndIsStickyAtTheSize) {
     ComPtr<IStream> s = streamWith("12 ");
     FsSecCl sec(s);
@@ -286,6 +326,58 @@ TEST(FsSecClErrors, BadInputSetsItsCodeAndPosition) {
     }
 }
 
+// Reads one value of type T (7 beforehand) from `text`: the state and the
+// value (every value the readers take is exact as a double).
+template <class T> std::pair<DWORD, double> readOne(const char* text) {
+    ComPtr<IStream> s = streamWith(text);
+    FsSecCl sec(s);
+    T v = 7;
+    sec >> v;
+    return {sec.state(), double(v)};
+}
+
+// Every reader with a range takes the last value inside it and refuses the
+// first one outside with its own code, leaving the target as it was.
+TEST(FsSecClRanges, EachReaderTakesItsLastValueAndRefusesTheNext) {
+    struct Case {
+        const char* text;
+        char kind; // u DWORD, i INT, w USHORT, s SHORT, b BYTE, f float
+        DWORD state;
+        double value; // 7 (untouched) when refused
+    };
+    const Case cases[] = {
+        {"4294967295 ", 'u', 0, 4294967295.0},
+        {"4294967296 ", 'u', 5, 7},
+        {"2147483647 ", 'i', 0, 2147483647.0},
+        {"2147483648 ", 'i', 4, 7},
+        {"-2147483648 ", 'i', 0, -2147483648.0},
+        {"-2147483649 ", 'i', 4, 7},
+        {"65535 ", 'w', 0, 65535},
+        {"65536 ", 'w', 11, 7},
+        {"32767 ", 's', 0, 32767},
+        {"32768 ", 's', 10, 7},
+        {"-32768 ", 's', 0, -32768},
+        {"-32769 ", 's', 10, 7},
+        {"255 ", 'b', 0, 255},
+        {"256 ", 'b', 12, 7},
+        // The largest finite float either way; the next double beyond it is refused.
+        {"3.4028234663852886e38 ", 'f', 0, 3.4028234663852886e38},
+        {"-3.4028234663852886e38 ", 'f', 0, -3.4028234663852886e38},
+        {"3.402823466385289e38 ", 'f', 6, 7},
+        {"-3.402823466385289e38 ", 'f', 6, 7},
+    };
+    for (const Case& c : cases) {
+        const auto [state, value] = c.kind == 'u'   ? readOne<DWORD>(c.text)
+                                    : c.kind == 'i' ? readOne<INT>(c.text)
+                                    : c.kind == 'w' ? readOne<USHORT>(c.text)
+                                    : c.kind == 's' ? readOne<SHORT>(c.text)
+                                    : c.kind == 'b' ? readOne<BYTE>(c.text)
+                                                    : readOne<float>(c.text);
+        EXPECT_EQ(state, c.state) << c.text;
+        EXPECT_EQ(value, c.value) << c.text;
+    }
+}
+
 TEST(FsSecClErrors, WritingWithoutWriteAccessSetsFourteenAndWritesNothing) {
     ComPtr<IStream> s = streamWith("old");
     FsSecCl sec;
@@ -379,6 +471,59 @@ TEST(FsSecClVariant, ArraysKeepBoundsShapeAndElements) {
     SafeArrayGetElement(m.parray, at, &got);
     EXPECT_EQ(std::u16string_view(got), u"x");
     SysFreeString(got);
+}
+
+// Stored files carry the element sizes of the 32-bit system: 4 for a BSTR,
+// 16 for a VARIANT. Any nonzero size reads, including the 8 and 24 that
+// earlier builds of this 64-bit port wrote.
+TEST(FsSecClVariant, ArraysStoreThirtyTwoBitElementSizesAndReadAnySize) {
+    ComPtr<IStream> s = newStream();
+    {
+        FsSecCl sec(s);
+        SAFEARRAY* texts = SafeArrayCreateVector(VT_BSTR, 0, 2);
+        const char16_t* words[] = {u"a", u"bc"};
+        for (LONG k = 0; k < 2; ++k) {
+            zeb::Bstr word(words[k]);
+            SafeArrayPutElement(texts, &k, word.m_str);
+        }
+        zeb::Variant a(texts);
+        SafeArrayDestroy(texts);
+        SAFEARRAY* values = SafeArrayCreateVector(VT_VARIANT, 1, 1);
+        LONG first = 1;
+        zeb::Variant seven(INT(7));
+        SafeArrayPutElement(values, &first, &seven);
+        zeb::Variant b(values);
+        SafeArrayDestroy(values);
+        sec << a << b;
+        EXPECT_EQ(sec.state(), 0u);
+    }
+    EXPECT_EQ(contents(s), std::string("8200 1 8 0 2 4 1 a\0 2 b\0c\0 "
+                                       "8204 1 12 1 1 16 3 7  ",
+                                       49));
+
+    for (const char* sizes : {"4 16", "8 24", "1 1"}) {
+        const std::string bstrSize(sizes, std::strchr(sizes, ' '));
+        const std::string variantSize(std::strchr(sizes, ' ') + 1);
+        ComPtr<IStream> in =
+            streamWith("8200 1 8 0 2 " + bstrSize + " 1 " + std::string("a\0", 2) + " 2 " +
+                       std::string("b\0c\0", 4) + " 8204 1 12 1 1 " + variantSize + " 3 7  ");
+        FsSecCl sec(in);
+        zeb::Variant a, b;
+        sec >> a >> b;
+        ASSERT_EQ(sec.state(), 0u) << sizes;
+        ASSERT_EQ(a.vt, VT_ARRAY | VT_BSTR) << sizes;
+        LONG k = 1;
+        BSTR got = nullptr;
+        SafeArrayGetElement(a.parray, &k, &got);
+        EXPECT_EQ(std::u16string_view(got), u"bc") << sizes;
+        SysFreeString(got);
+        ASSERT_EQ(b.vt, VT_ARRAY | VT_VARIANT) << sizes;
+        zeb::Variant element;
+        k = 1;
+        SafeArrayGetElement(b.parray, &k, &element);
+        EXPECT_EQ(element.vt, VT_I4) << sizes;
+        EXPECT_EQ(element.lVal, 7) << sizes;
+    }
 }
 
 TEST(FsSecClVariant, ImpossibleArraySizesAreRefusedWithoutAllocating) {

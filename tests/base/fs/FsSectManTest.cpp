@@ -26,6 +26,21 @@ std::string readAll(FsSecCl& sec) {
     return text;
 }
 
+// What a stream holds from its position on (at most 64 bytes).
+std::string streamText(IStream* s) {
+    char buf[64] = {};
+    ULONG n = 0;
+    s->Read(buf, sizeof buf, &n);
+    return std::string(buf, n);
+}
+
+// The bytes of section `name` in a storage, "<none>" when it has none.
+std::string sectionIn(IStorage* storage, const char* name) {
+    FsSectMan man(storage);
+    FsSecCl* s = man.GetSect(name, 0);
+    return s ? readAll(*s) : "<none>";
+}
+
 class FsSectManTest : public ::testing::Test {
 protected:
     zeb::test::TempDir dir;
@@ -73,7 +88,7 @@ TEST_F(FsSectManTest, GetSizeOfAClosedSectionLeavesItClosed) {
     }
     FsSectMan man(root);
     EXPECT_EQ(man.GetSize("xmltypes"), 6u);
-    EXPECT_EQ(man.sections().at("xmltypes"), nullptr);
+    EXPECT_EQ(man.sections().at("xmltypes").get(), nullptr);
     EXPECT_EQ(man.GetSize("missing"), 0u);
 }
 
@@ -129,11 +144,8 @@ TEST_F(FsSectManTest, DirectoriesNestAndCopiesHoldTheSameBytes) {
     ComPtr<IStorage> copy;
     copy.Attach(man.getCopyOfDir("132B44C07FF711D385440050046A30", nullptr));
     ASSERT_NE(copy, nullptr);
-    FsSectMan copied(copy);
-    FsSecCl* got = copied.GetSect("data", 0);
-    ASSERT_NE(got, nullptr);
-    EXPECT_EQ(readAll(*got), "7 payload");
-    EXPECT_EQ(man.directories().at("132B44C07FF711D385440050046A30"), nullptr);
+    EXPECT_EQ(sectionIn(copy, "data"), "7 payload");
+    EXPECT_EQ(man.directories().at("132B44C07FF711D385440050046A30").get(), nullptr);
 
     man.GetSect("top", FsSectMan::kWrite)->writeText("top bytes");
     EXPECT_EQ(man.getCopyOfSect("top", nullptr), nullptr); // open for writing
@@ -141,12 +153,94 @@ TEST_F(FsSectManTest, DirectoriesNestAndCopiesHoldTheSameBytes) {
     ComPtr<IStream> s;
     s.Attach(man.getCopyOfSect("top", nullptr));
     ASSERT_NE(s, nullptr);
-    char buf[16] = {};
-    ULONG n = 0;
-    s->Read(buf, sizeof buf, &n);
-    EXPECT_EQ(std::string(buf, n), "top bytes");
-    EXPECT_EQ(man.sections().at("top"), nullptr);
+    EXPECT_EQ(streamText(s), "top bytes");
+    EXPECT_EQ(man.sections().at("top").get(), nullptr);
     EXPECT_EQ(man.getCopyOfSect("absent", nullptr), nullptr);
+}
+
+TEST_F(FsSectManTest, AHandedOutSectionStopsCloseAllAndCloseDirWithSix) {
+    FsSectMan man(root);
+    FsSectMan* sub = man.GetDir("sub", FsSectMan::kWrite);
+    ASSERT_NE(sub, nullptr);
+    FsSecCl* inner = sub->GetSect("data", FsSectMan::kWrite);
+    ASSERT_NE(inner, nullptr);
+    ComPtr<IStream> out;
+    out.Attach(inner->getIStreamPtr());
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(sub->CloseSect("data"), 13u);
+    EXPECT_EQ(man.CloseDir("sub"), 6u);
+    EXPECT_EQ(man.CloseAll(), 6u);
+    ASSERT_EQ(man.directories().at("sub").get(), sub); // still open, as its section
+    out.Release();
+    EXPECT_EQ(inner->unlockStream(), 0u);
+    EXPECT_EQ(man.CloseAll(), 0u);
+}
+
+// A copy closes only what it opened itself: a section or directory the
+// caller holds stays open, at the caller's position, with its own sections.
+TEST_F(FsSectManTest, CopyingAnOpenSectionLeavesItOpenWhereTheCallerWas) {
+    FsSectMan man(root);
+    man.GetSect("top", FsSectMan::kWrite)->writeText("10 20 30");
+    ASSERT_EQ(man.CloseSect("top"), 0u);
+    FsSecCl* held = man.GetSect("top", 0);
+    ASSERT_NE(held, nullptr);
+    DWORD value = 0;
+    *held >> value;
+    ASSERT_EQ(value, 10u);
+
+    ComPtr<IStream> copy;
+    copy.Attach(man.getCopyOfSect("top", nullptr));
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(streamText(copy), "10 20 30");
+    ASSERT_EQ(man.sections().at("top").get(), held);
+    *held >> value;
+    EXPECT_EQ(held->state(), 0u);
+    EXPECT_EQ(value, 20u);
+
+    // Handed out by the caller: no copy, and the hand-out stays the caller's.
+    ComPtr<IStream> out;
+    out.Attach(held->getIStreamPtr());
+    ASSERT_NE(out, nullptr);
+    EXPECT_EQ(man.getCopyOfSect("top", nullptr), nullptr);
+    ASSERT_EQ(man.sections().at("top").get(), held);
+    EXPECT_TRUE(held->isHandedOut());
+    out.Release();
+    EXPECT_EQ(held->unlockStream(), 0u);
+    EXPECT_EQ(man.CloseSect(held), 0u);
+}
+
+TEST_F(FsSectManTest, CopyingAnOpenDirectoryLeavesItAndItsSectionsOpen) {
+    FsSectMan man(root);
+    FsSectMan* sub = man.GetDir("sub", FsSectMan::kWrite);
+    ASSERT_NE(sub, nullptr);
+    *sub->GetSect("data", FsSectMan::kWrite) << "payload";
+    ASSERT_EQ(man.CloseDir(sub), 0u);
+
+    FsSectMan* held = man.GetDir("sub", 0);
+    ASSERT_NE(held, nullptr);
+    FsSecCl* data = held->GetSect("data", 0);
+    ASSERT_NE(data, nullptr);
+    ComPtr<IStorage> copy;
+    copy.Attach(man.getCopyOfDir("sub", nullptr));
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(sectionIn(copy, "data"), "7 payload");
+    ASSERT_EQ(man.directories().at("sub").get(), held);
+    EXPECT_FALSE(held->isLocked());
+    ASSERT_EQ(held->sections().at("data").get(), data);
+    std::string text;
+    *data >> text;
+    EXPECT_EQ(data->state(), 0u);
+    EXPECT_EQ(text, "payload");
+
+    // Locked by the caller: no copy, and the lock stays the caller's.
+    ComPtr<IStorage> handed;
+    ASSERT_TRUE(held->Lock(&handed));
+    EXPECT_EQ(man.getCopyOfDir("sub", nullptr), nullptr);
+    ASSERT_EQ(man.directories().at("sub").get(), held);
+    EXPECT_TRUE(held->isLocked());
+    handed.Release();
+    EXPECT_EQ(held->Unlock(), 0u);
+    EXPECT_EQ(man.CloseDir(held), 0u);
 }
 
 } // namespace
