@@ -381,9 +381,12 @@ DWORD CIsTypeCont::removeType(const GUID& typeId) {
         ZEB_TRACE(rec, 4, "type-id not exist");
         return IS_TYPE_ID;
     }
-    unindex(typeId, *it->second);
-    m_types.erase(it);
+    // The entry dies only once it is out of the map and the indexes: its type
+    // object may die with it and call back (removeFromCache, lookups).
+    EntryMap::node_type node = m_types.extract(it);
+    unindex(typeId, *node.mapped());
     m_bModified = true;
+    node = EntryMap::node_type();
     return IS_OK;
 }
 
@@ -398,12 +401,19 @@ DWORD CIsTypeCont::removeType(TypeClass typeClass, const GUID& typeId) {
 }
 
 void CIsTypeCont::clear() {
-    m_types.clear();
-    m_byName.clear();
-    m_byStem.clear();
-    m_byClsid.clear();
-    m_byFamily.clear();
-    m_byClass.clear();
+    // The entries die outside the map and the indexes, so that the type
+    // objects dying with them call back into an empty container. Types that
+    // such a call installs meanwhile go in the next round.
+    while (!m_types.empty()) {
+        EntryMap doomed;
+        doomed.swap(m_types);
+        m_byName.clear();
+        m_byStem.clear();
+        m_byClsid.clear();
+        m_byFamily.clear();
+        m_byClass.clear();
+        doomed.clear();
+    }
     m_bModified = true;
 }
 
