@@ -696,6 +696,11 @@ DWORD CIsTypeCont::getExtType(const GUID& typeId, const GUID& extTypeId, IUnknow
     ComPtr<IUnknown> spIHdl;
     r = getPrjHdl(spIHdl, rec);
     if (r != IS_OK) return r;
+    entry = entryOf(typeId); // creating the object called out: the entry may have changed
+    if (!entry) {
+        ZEB_TRACE(rec, 4, "invalid type id");
+        return IS_TYPE_ID;
+    }
     ComQIPtr<IMC_TypeIdent> spITypeIdent(spIType);
     return entry->getExtType(spITypeIdent, extTypeId, spIHdl, out);
 }

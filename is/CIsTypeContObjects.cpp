@@ -9,6 +9,7 @@
 #include "platform/win/MemoryStatus.h"
 
 #include <atomic>
+#include <vector>
 
 namespace {
 constexpr const char* kFile = "is_data";
@@ -56,10 +57,12 @@ void CIsTypeCont::internalCreateTypeObject(IUnknown** out, const GUID& typeId,
                                            CIsBaseInstallEntry* entry) {
     CCoTraceRecord rec(kFile, "CIsTypeCont::internalCreateTypeObject");
     *out = nullptr;
+    // Copies: the factory may call back and remove the type, entry and all.
+    const CLSID clsid = entry->m_clsid;
+    const String name = entry->m_name;
     ComPtr<IUnknown> spIUnkCF;
-    HRESULT hr =
-        ZEB_GUARDED_CALL(rec, CoGetClassObject(entry->m_clsid, CLSCTX_ALL, nullptr, IID_IUnknown,
-                                               reinterpret_cast<void**>(&spIUnkCF)));
+    HRESULT hr = ZEB_GUARDED_CALL(rec, CoGetClassObject(clsid, CLSCTX_ALL, nullptr, IID_IUnknown,
+                                                        reinterpret_cast<void**>(&spIUnkCF)));
     if (hr != S_OK || !spIUnkCF) {
         ZEB_TRACE(rec, 4, "couldn't create class factory hr=%i", int(hr));
         return;
@@ -77,14 +80,14 @@ void CIsTypeCont::internalCreateTypeObject(IUnknown** out, const GUID& typeId,
         }
     } else if (spITypeCF) {
         hr = ZEB_GUARDED_CALL(
-            rec, spITypeCF->create(nullptr, uuidof<IMC_TypeIdent>(), entry->m_name.c_str(), typeId,
+            rec, spITypeCF->create(nullptr, uuidof<IMC_TypeIdent>(), name.c_str(), typeId,
                                    m_spIPrHdlHolder, reinterpret_cast<void**>(&spIUnk)));
     } else {
         ZEB_TRACE(rec, 4, "error: no valid class factory interface");
         return;
     }
     if (hr != S_OK || !spIUnk) {
-        ZEB_TRACE(rec, 4, "couldn't create type object '%s'", entry->m_name.c_str());
+        ZEB_TRACE(rec, 4, "couldn't create type object '%s'", name.c_str());
         return;
     }
     *out = spIUnk.Detach();
@@ -94,16 +97,20 @@ void CIsTypeCont::idleSweep() {
     DWORD now = CIsBaseInstallEntry::currentTick();
     if (DWORD(m_dwLastSweep + kSweepInterval) > now) return;
     m_dwLastSweep = now;
+    // The references taken on the way are dropped after the walk: an object
+    // that dies then calls back and may change the map.
+    std::vector<ComPtr<IUnknown>> touched;
     for (auto& [id, entry] : m_types) {
         if (DWORD(entry->m_lastUse + kIdleTime) > now) continue;
-        IUnknown* object = nullptr;
+        ComPtr<IUnknown> object;
         entry->getTypeObject(&object);
         if (!object) continue;
-        object->Release();
-        if (!entry->m_weakRef) {
-            entry->makeWeak();
+        bool held = !entry->m_weakRef;
+        if (held) entry->makeWeak();
+        touched.push_back(std::move(object));
+        if (held) {
             m_dwLastSweep = 0; // sweep again at the next creation
-            return;
+            break;
         }
     }
 }
@@ -120,6 +127,16 @@ DWORD CIsTypeCont::getTypeByID(const GUID& typeId, IUnknown** out) {
         ZEB_TRACE(rec, 4, "type '%s' needs refresh (installation running?)", entry->m_name.c_str());
     }
     DWORD r = createTypeObject(typeId, nullptr, out);
+    // The creation called out (class factory, idle sweep): the type may be
+    // gone now, or a nested call may have cached an object already.
+    entry = entryOf(typeId);
+    if (!entry || entry->m_spTypeObject) {
+        if (*out) (*out)->Release();
+        *out = nullptr;
+        if (!entry) return r == IS_OK ? IS_TYPE_ID : r;
+        entry->getTypeObject(out);
+        return IS_OK;
+    }
     entry->setTypeObject(*out);
     return r;
 }
@@ -143,13 +160,27 @@ DWORD CIsTypeCont::createNativeTypeObject(const GUID& typeId, IUnknown** out) {
         ZEB_TRACE(rec, 4, "type for type id not found");
         return IS_TYPE_ID;
     }
-    entry->makeWeak();
+    {
+        // A cached object that nobody else holds dies when this reference
+        // goes, after makeWeak, and takes itself out of the cache.
+        ComPtr<IUnknown> cached;
+        entry->getTypeObject(&cached);
+        entry->makeWeak();
+    }
+    entry = entryOf(typeId); // the dying object may have changed the map
+    if (!entry) {
+        ZEB_TRACE(rec, 4, "type for type id not found");
+        return IS_TYPE_ID;
+    }
     if (entry->m_spTypeObject || entry->m_weakRef) {
         ZEB_TRACE(rec, 4, "can't create native type object because it's in use");
         return IS_NO_INTERFACE;
     }
-    if (entry->m_needsRefresh && !refreshTypeData(typeId))
-        ZEB_TRACE(rec, 4, "error calling refreshTypeData for type '%s'", entry->m_name.c_str());
+    if (entry->m_needsRefresh) {
+        const String name = entry->m_name; // the refresh pumps messages: entry may go
+        if (!refreshTypeData(typeId))
+            ZEB_TRACE(rec, 4, "error calling refreshTypeData for type '%s'", name.c_str());
+    }
     return createTypeObject(typeId, nullptr, out);
 }
 
@@ -178,16 +209,19 @@ DWORD CIsTypeCont::clearTypeCache() {
     while (probe(kMemoryThreshold, 0)) {
         CIsBaseInstallEntry* best = nullptr;
         DWORD bestTick = 0;
+        // The references taken in a pass keep every object alive until the
+        // pass is over: one that dies calls back and may change the map.
+        std::vector<ComPtr<IUnknown>> touched;
         for (auto& [id, entry] : m_types) {
             if (entry->m_lastUse < bestTick) continue;
-            IUnknown* object = nullptr;
+            ComPtr<IUnknown> object;
             entry->getTypeObject(&object);
             if (!object) continue;
-            object->Release();
             if (!entry->m_weakRef) {
                 best = entry.get();
                 bestTick = entry->m_lastUse;
             }
+            touched.push_back(std::move(object));
         }
         if (!best) return IS_MEMORY_LOW;
         best->makeWeak();

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -23,6 +24,15 @@ using zeb::test::ScriptedClass;
 constexpr DWORD kNotInstalled = 0xBE020005;
 constexpr DWORD kNotRemoved = 0xBE020007;
 
+DWORD g_now = 5000000;
+DWORD fakeTick() {
+    return g_now;
+}
+bool g_memoryLow = false;
+bool fakeMemory(DWORDLONG, DWORD) {
+    return g_memoryLow;
+}
+
 class ReentrantTypeObjects : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -32,10 +42,15 @@ protected:
         ComPtr<IMC_PrjHdlHolder> holder;
         hdl->getProjectHdlHolder(&holder);
         inst->setPrjHdlHolder(holder);
+        m_oldTick = CIsBaseInstallEntry::setTickSource(&fakeTick);
+        m_oldProbe = CIsTypeCont::setMemoryProbe(&fakeMemory);
+        g_memoryLow = false;
     }
     void TearDown() override {
         inst.Release(); // cached objects die and call back through the handler
         hdl->setInstallation(nullptr);
+        CIsBaseInstallEntry::setTickSource(m_oldTick);
+        CIsTypeCont::setMemoryProbe(m_oldProbe);
     }
     CIsTypeCont& cont() { return inst->typeCont(); }
     // Installs the type and leaves its object in the cache as the only holder.
@@ -62,6 +77,8 @@ protected:
     zeb::test::ScopedEnv registry{"ZEB_REGISTRY", dir.file("registry.reg")};
     ComPtr<CZEBIntInstallation> inst;
     ComPtr<CSampleProjectHdl> hdl;
+    CIsBaseInstallEntry::TickSource m_oldTick = nullptr;
+    CIsTypeCont::MemoryProbe m_oldProbe = nullptr;
 };
 
 TEST_F(ReentrantTypeObjects, ClearingLetsDyingObjectsCallBackIntoAnEmptyContainer) {
@@ -109,6 +126,85 @@ TEST_F(ReentrantTypeObjects, RemovingATypeLetsItsDyingObjectFindItGone) {
     EXPECT_EQ(foundByName, GUID_NOTYPE);
     EXPECT_EQ(lib.script->lastCacheRet, kNotInstalled);
     EXPECT_EQ(other.script->cacheCalls, 0); // the other object stays cached
+}
+
+TEST_F(ReentrantTypeObjects, AFactoryThatRemovesTheTypeLeavesNothingCached) {
+    ScriptedClass lib("Lib.1.0");
+    GUID id{};
+    ASSERT_EQ(cont().addType(TC_Library, lib.clsid, id), IS_OK);
+    lib.script->onCreate = [&] { cont().removeType(id); };
+    lib.script->createResult = E_FAIL;
+    ComPtr<IUnknown> obj;
+    EXPECT_EQ(cont().getTypeByID(id, &obj), IS_NOT_CREATED);
+    EXPECT_FALSE(cont().isType(id));
+
+    lib.script->onCreate = nullptr;
+    lib.script->createResult = S_OK;
+    ASSERT_EQ(cont().addType(TC_Library, lib.clsid, id), IS_OK);
+    lib.script->onCreate = [&] { cont().removeType(id); };
+    EXPECT_EQ(cont().getTypeByID(id, &obj), IS_TYPE_ID);
+    EXPECT_EQ(obj, nullptr);
+    EXPECT_FALSE(cont().isType(id));
+    EXPECT_EQ(lib.script->alive, 0); // the object made for nobody is gone
+}
+
+TEST_F(ReentrantTypeObjects, ATypeReplacedWhileItsObjectIsCreatedIsServedFromItsNewEntry) {
+    ScriptedClass lib("Lib.1.0");
+    GUID id{};
+    ASSERT_EQ(cont().addType(TC_Library, lib.clsid, id), IS_OK);
+    // The type is installed anew (as a reload would) while its object is made.
+    bool replaced = false;
+    lib.script->onCreate = [&] {
+        if (std::exchange(replaced, true)) return;
+        cont().removeType(id);
+        auto fresh = createEntry(TC_Library);
+        fresh->m_name = "Lib.1.0";
+        fresh->m_clsid = lib.clsid;
+        cont().insertEntry(id, std::move(fresh));
+    };
+    ComPtr<IUnknown> ext;
+    EXPECT_EQ(cont().getExtType(id, freshGuid(), &ext), IS_NOT_FOUND);
+    const CIsBaseInstallEntry* entry = cont().findEntry(id);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_NE(entry->m_spTypeObject, nullptr); // cached in the entry that is there now
+    EXPECT_EQ(lib.script->alive, 1);
+}
+
+TEST_F(ReentrantTypeObjects, AnObjectThatRemovesItsTypeAsItDiesIsNoLongerInUse) {
+    ScriptedClass lib("Lib.1.0");
+    GUID id = installCached(lib);
+    lib.script->onDeath = [&] { cont().removeType(id); };
+    ComPtr<IUnknown> native;
+    EXPECT_EQ(cont().createNativeTypeObject(id, &native), IS_TYPE_ID);
+    EXPECT_EQ(native, nullptr);
+    EXPECT_FALSE(cont().isType(id));
+    EXPECT_EQ(lib.script->alive, 0);
+}
+
+TEST_F(ReentrantTypeObjects, TheIdleSweepSurvivesAnObjectThatRemovesItsTypeAsItDies) {
+    ScriptedClass idle("Idle.1.0"), other("Other.1.0");
+    GUID idleId = installCached(idle);
+    GUID otherId{};
+    ASSERT_EQ(cont().addType(TC_Library, other.clsid, otherId), IS_OK);
+    idle.script->onDeath = [&] { cont().removeType(idleId); };
+    g_now += CIsTypeCont::kSweepInterval;
+    ComPtr<IUnknown> obj;
+    EXPECT_EQ(cont().getTypeByID(otherId, &obj), IS_OK); // the creation sweeps
+    EXPECT_FALSE(cont().isType(idleId));
+    EXPECT_EQ(idle.script->alive, 0);
+    EXPECT_EQ(cont().findEntry(otherId)->m_spTypeObject, obj.get());
+}
+
+TEST_F(ReentrantTypeObjects, ClearingTheCacheSurvivesObjectsThatRemoveTheirTypesAsTheyDie) {
+    ScriptedClass a("A.1.0"), b("B.1.0");
+    GUID ida = installCached(a), idb = installCached(b);
+    a.script->onDeath = [&] { cont().removeType(ida); };
+    b.script->onDeath = [&] { cont().removeType(idb); };
+    g_memoryLow = true;
+    EXPECT_EQ(cont().clearTypeCache(), IS_MEMORY_LOW); // nothing left to release
+    EXPECT_FALSE(cont().isType(ida));
+    EXPECT_FALSE(cont().isType(idb));
+    EXPECT_EQ(a.script->alive + b.script->alive, 0);
 }
 
 } // namespace

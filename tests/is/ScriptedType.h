@@ -43,6 +43,7 @@ struct TypeScript {
     HRESULT typeIdResult = S_OK;
     std::atomic<int> created{0};
     std::atomic<int> alive{0};
+    HRESULT createResult = S_OK;            // the class object's answer when it fails
     IMC_PrjHdlHolder* lastHolder = nullptr; // as passed to initPrjHdl
 
     // Run by the class object before it creates an object, and by a dying
@@ -153,6 +154,10 @@ public:
     HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         ++m_script->created;
         if (m_script->onCreate) m_script->onCreate();
+        if (FAILED(m_script->createResult)) {
+            if (ppv) *ppv = nullptr;
+            return m_script->createResult;
+        }
         if (m_script->installStep)
             return CScriptedStepType::createInstance(outer, riid, ppv, m_script);
         return CScriptedType::createInstance(outer, riid, ppv, m_script);
