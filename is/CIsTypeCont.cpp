@@ -164,10 +164,28 @@ void CIsTypeCont::index(const GUID& id, CIsBaseInstallEntry& e) {
     }
     addTo(m_byName, std::move(key), id, &e);
     addTo(m_byClsid, e.m_clsid, id, &e);
+    indexRuntime(id, e);
+    addTo(m_byClass, e.m_typeClass, id, &e);
+}
+
+void CIsTypeCont::indexRuntime(const GUID& id, CIsBaseInstallEntry& e) {
     FamilyBucket& family = m_byFamily[e.m_rtTypeID.guidVersion];
     family.all.emplace(id, &e);
     family.byMajor[e.m_rtTypeID.nMajor].emplace(id, &e);
-    addTo(m_byClass, e.m_typeClass, id, &e);
+}
+
+void CIsTypeCont::unindexRuntime(const GUID& id, const RTTypeID& rt) {
+    auto family = m_byFamily.find(rt.guidVersion);
+    if (family == m_byFamily.end()) return;
+    family->second.all.erase(id);
+    removeFrom(family->second.byMajor, rt.nMajor, id);
+    if (family->second.all.empty()) m_byFamily.erase(family);
+}
+
+void CIsTypeCont::reindexRuntime(const GUID& id, CIsBaseInstallEntry& e, const RTTypeID& before) {
+    if (e.m_rtTypeID == before) return;
+    unindexRuntime(id, before);
+    indexRuntime(id, e);
 }
 
 void CIsTypeCont::unindex(const GUID& id, const CIsBaseInstallEntry& e) {
@@ -181,12 +199,7 @@ void CIsTypeCont::unindex(const GUID& id, const CIsBaseInstallEntry& e) {
     }
     removeFrom(m_byName, key, id);
     removeFrom(m_byClsid, e.m_clsid, id);
-    auto family = m_byFamily.find(e.m_rtTypeID.guidVersion);
-    if (family != m_byFamily.end()) {
-        family->second.all.erase(id);
-        removeFrom(family->second.byMajor, e.m_rtTypeID.nMajor, id);
-        if (family->second.all.empty()) m_byFamily.erase(family);
-    }
+    unindexRuntime(id, e.m_rtTypeID);
     removeFrom(m_byClass, e.m_typeClass, id);
 }
 

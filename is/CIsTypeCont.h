@@ -161,6 +161,11 @@ private:
     CIsBaseInstallEntry* entryOf(const GUID& typeId) const;
     void index(const GUID& typeId, CIsBaseInstallEntry& entry);
     void unindex(const GUID& typeId, const CIsBaseInstallEntry& entry);
+    // The runtime-identity part of the indexes; reindexRuntime moves an entry
+    // whose runtime identifier changed from `before`.
+    void indexRuntime(const GUID& typeId, CIsBaseInstallEntry& entry);
+    void unindexRuntime(const GUID& typeId, const RTTypeID& rt);
+    void reindexRuntime(const GUID& typeId, CIsBaseInstallEntry& entry, const RTTypeID& before);
     void idleSweep();
     const IdSet* runtimeBucket(const RTTypeID& rt) const; // (guidVersion, nMajor) members, or null
     DWORD getPrjHdl(ComPtr<IUnknown>& out, CCoTraceRecord& rec);

@@ -262,8 +262,7 @@ bool CIsTypeCont::refreshTypeData(const GUID& typeId) {
         ZEB_TRACE(rec, 4, "error calling createTypeObject");
         return false;
     }
-    ComQIPtr<IMC_InternalType> spIIntType(spIUnk);
-    if (spIIntType) {
+    if (ComQIPtr<IMC_InternalType> spIIntType(spIUnk); spIIntType) {
         ComPtr<CProcessProgressDummy> spCB;
         HRESULT hr = guardedCall(rec, "CComObject<CProcessProgressDummy>::CreateInstance(&pCBtmp)",
                                  [&] { return CProcessProgressDummy::createObject(&spCB); });
@@ -276,17 +275,26 @@ bool CIsTypeCont::refreshTypeData(const GUID& typeId) {
             ZEB_TRACE(rec, 4, "error calling OnInstallationComplete %8.8X", dwRet);
             return false;
         }
+        spIIntType.Release(); // the old object goes before the new one is made
         spIUnk.Release();
         if (createTypeObject(typeId, nullptr, &spIUnk) != IS_OK) {
             ZEB_TRACE(rec, 4, "error calling createTypeObject(reload)");
             return false;
         }
     }
+    // Creating the objects and waiting for the installation step called out
+    // (class factories, message handlers dispatched by the wait), which may
+    // have removed or reinstalled the type: find its entry again.
+    entry = entryOf(typeId);
+    if (!entry) {
+        ZEB_TRACE(rec, 4, "typeID not found");
+        return false;
+    }
     // The runtime identifier may change: keep the indexes in step.
-    unindex(typeId, *entry);
+    const RTTypeID before = entry->m_rtTypeID;
     DWORD r =
         guardedBody<DWORD>(rec, IS_INTERNAL, [&] { return entry->onGetResidentData(spIUnk); });
-    index(typeId, *entry);
+    reindexRuntime(typeId, *entry, before);
     if (r != IS_OK) {
         ZEB_TRACE(rec, 4, "error calling onGetResidentData");
         return false;
@@ -300,8 +308,16 @@ bool CIsTypeCont::refreshTypeData(const GUID& typeId) {
 }
 
 bool CIsTypeCont::refreshTypeData() {
-    for (const auto& [id, entry] : m_types) {
-        if (!refreshTypeData(id)) {
+    // Over a list made first: a refresh waits for type objects and dispatches
+    // messages, whose handlers may install and remove types. A type that is
+    // no longer installed when its turn comes, or that went during its own
+    // refresh, has nothing left to refresh and is no failure.
+    std::vector<GUID> due;
+    for (const auto& [id, entry] : m_types)
+        if (entry->m_needsRefresh) due.push_back(id);
+    for (const GUID& id : due) {
+        if (!isType(id)) continue;
+        if (!refreshTypeData(id) && isType(id)) {
             CCoTraceRecord rec(kFile, "CIsTypeCont::refreshTypeData");
             ZEB_TRACE(rec, 4, "error calling refreshTypeData for single type");
             return false;

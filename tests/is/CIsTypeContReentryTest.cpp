@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -32,6 +33,39 @@ bool g_memoryLow = false;
 bool fakeMemory(DWORDLONG, DWORD) {
     return g_memoryLow;
 }
+
+// A message handler of the test's thread: a thread timer that runs the
+// action once, as soon as the thread dispatches messages (the refresh's
+// wait does), and then signals `done`.
+class MessageHandler {
+public:
+    explicit MessageHandler(std::function<void()> action)
+        : done(CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_action(std::move(action)) {
+        s_current = this;
+        m_id = SetTimer(nullptr, 0, 10, &MessageHandler::onTimer);
+    }
+    ~MessageHandler() {
+        if (m_id) KillTimer(nullptr, m_id);
+        s_current = nullptr;
+        CloseHandle(done);
+    }
+    MessageHandler(const MessageHandler&) = delete;
+    MessageHandler& operator=(const MessageHandler&) = delete;
+    HANDLE done;
+
+private:
+    static void onTimer(HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        MessageHandler* self = s_current;
+        if (!self) return;
+        self->m_id = 0;
+        self->m_action();
+        SetEvent(self->done);
+    }
+    static inline MessageHandler* s_current = nullptr;
+    std::function<void()> m_action;
+    UINT_PTR m_id = 0;
+};
 
 class ReentrantTypeObjects : public ::testing::Test {
 protected:
@@ -205,6 +239,52 @@ TEST_F(ReentrantTypeObjects, ClearingTheCacheSurvivesObjectsThatRemoveTheirTypes
     EXPECT_FALSE(cont().isType(ida));
     EXPECT_FALSE(cont().isType(idb));
     EXPECT_EQ(a.script->alive + b.script->alive, 0);
+}
+
+constexpr GUID kFamily = makeGuid("FA000000-0000-0000-0000-0000000000E1");
+
+TEST_F(ReentrantTypeObjects, ATypeReinstalledDuringTheRefreshWaitIsRefreshedThroughItsNewEntry) {
+    ScriptedClass step("Step.1.0", RTTypeID{kFamily, 1, 0});
+    step.script->installStep = true;
+    GUID id{};
+    ASSERT_EQ(cont().addType(TC_Device, step.clsid, id), IS_OK);
+    ASSERT_EQ(cont().setOrAddAttr(id, u"BI_STEP", u"1"), IS_OK);
+    MessageHandler reinstall([&] {
+        GUID again{};
+        cont().removeType(id);
+        cont().addType(TC_Device, step.clsid, again);
+    });
+    step.script->stepGate = reinstall.done; // the step finishes once the handler ran
+    EXPECT_TRUE(cont().refreshTypeData());
+    EXPECT_EQ(step.script->steps, 1);
+    EXPECT_TRUE(cont().isType(id));
+    EXPECT_EQ(cont().getTypeIDByRTID(RTTypeID{kFamily, 1, 0}), id);
+    EXPECT_EQ(cont().getTypeIdByName("step.1.0"), id);
+}
+
+TEST_F(ReentrantTypeObjects, TypesRemovedDuringTheRefreshWaitAreSkipped) {
+    // Created in this order, the types come in this GUID order.
+    ScriptedClass first("First.1.0"), second("Second.1.0"), third("Third.1.0");
+    GUID ids[3];
+    ScriptedClass* types[3] = {&first, &second, &third};
+    for (int i = 0; i < 3; ++i) {
+        types[i]->script->installStep = true;
+        ASSERT_EQ(cont().addType(TC_Library, types[i]->clsid, ids[i]), IS_OK);
+        ASSERT_EQ(cont().setOrAddAttr(ids[i], u"BI_STEP", u"1"), IS_OK);
+    }
+    ASSERT_LT(ids[0], ids[1]);
+    ASSERT_LT(ids[1], ids[2]);
+    MessageHandler uninstall([&] {
+        cont().removeType(ids[0]); // the one being refreshed
+        cont().removeType(ids[1]); // one whose turn has not come
+    });
+    first.script->stepGate = uninstall.done;
+    EXPECT_TRUE(cont().refreshTypeData());
+    EXPECT_EQ(first.script->steps, 1);
+    EXPECT_EQ(second.script->steps, 0);
+    EXPECT_EQ(third.script->steps, 1);
+    EXPECT_FALSE(cont().findEntry(ids[2])->m_needsRefresh);
+    EXPECT_EQ(cont().size(), 2u); // the internal type and the third
 }
 
 } // namespace
