@@ -367,6 +367,12 @@ DWORD CIsTypeCont::admitEntry(CCoTraceRecord& rec, const GUID& typeId,
 DWORD CIsTypeCont::addGenericTypeByClass(TypeClass typeClass, const CLSID& clsid,
                                          const GUID& typeId, const String& name) {
     CCoTraceRecord rec(kFile, "CIsTypeCont::addGenericTypeByClass");
+    // The no-type value is what failed lookups answer: a type entered under
+    // it could never be found (as addType, refused with 10).
+    if (isNoType(typeId)) {
+        ZEB_TRACE(rec, 4, "invalid type-id (no-type value)");
+        return IS_TYPE_ID;
+    }
     if (const CIsBaseInstallEntry* present = entryOf(typeId)) {
         ZEB_TRACE(rec, 4, "type-id already exist for %s", present->m_name.c_str());
         return IS_ALREADY_PRESENT;

@@ -111,6 +111,16 @@ TEST_F(Installation, ClassArgumentsOutsideTheAcceptedSetAreRefused) {
     EXPECT_EQ(doc->added, std::vector<GUID>{generic}); // keyed by the type identifier
 }
 
+TEST_F(Installation, TheGenericOverloadRefusesTheNoTypeIdentifier) {
+    DWORD ret = 0;
+    EXPECT_EQ(inst->addTypeByClass(CLSID_SampleGenericType, TC_GenericObject, GUID_NOTYPE,
+                                   "Gen.1.0", &ret),
+              S_OK);
+    EXPECT_EQ(ret, 0xBE02000Au);
+    EXPECT_TRUE(doc->added.empty());
+    EXPECT_EQ(inst->typeCont().size(), 1u);
+}
+
 TEST_F(Installation, WrongAccessCodesAreRefusedWithoutEffect) {
     DWORD ret = 0;
     IUnknown* unk = nullptr;
