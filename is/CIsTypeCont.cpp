@@ -168,7 +168,10 @@ void CIsTypeCont::index(const GUID& id, CIsBaseInstallEntry& e) {
     addTo(m_byClass, e.m_typeClass, id, &e);
 }
 
+// Types without a runtime identity stay out of the families: they would
+// all share the all-0xFF one.
 void CIsTypeCont::indexRuntime(const GUID& id, CIsBaseInstallEntry& e) {
+    if (!hasRuntimeIdentity(e.m_rtTypeID)) return;
     FamilyBucket& family = m_byFamily[e.m_rtTypeID.guidVersion];
     family.all.emplace(id, &e);
     family.byMajor[e.m_rtTypeID.nMajor].emplace(id, &e);
@@ -204,6 +207,7 @@ void CIsTypeCont::unindex(const GUID& id, const CIsBaseInstallEntry& e) {
 }
 
 const CIsTypeCont::IdSet* CIsTypeCont::runtimeBucket(const RTTypeID& rt) const {
+    if (!hasRuntimeIdentity(rt)) return nullptr;
     const FamilyBucket* family = bucketOf(m_byFamily, rt.guidVersion);
     return family ? bucketOf(family->byMajor, rt.nMajor) : nullptr;
 }
@@ -273,7 +277,7 @@ DWORD CIsTypeCont::checkEntryTypeName(const CIsBaseInstallEntry* entry) const {
 
 DWORD CIsTypeCont::checkEntryRtTypeID(const CIsBaseInstallEntry* entry) const {
     if (!entry) return IS_INTERNAL;
-    if (isInvalid(entry->m_rtTypeID)) return IS_OK;
+    if (!hasRuntimeIdentity(entry->m_rtTypeID)) return IS_OK;
     CCoTraceRecord rec(kFile, "CIsTypeCont::checkEntryRtTypeID");
     const FamilyBucket* familyBucket = bucketOf(m_byFamily, entry->m_rtTypeID.guidVersion);
     if (!familyBucket) return IS_OK;
@@ -547,7 +551,7 @@ std::map<GUID, String> CIsTypeCont::getTypeNameMap(TypeClass typeClass) const {
 
 GUID CIsTypeCont::getTypeIDByRTID(const RTTypeID& rt) const {
     const IdSet* bucket = runtimeBucket(rt);
-    if (bucket && !isInvalid(rt)) return bucket->begin()->first;
+    if (bucket) return bucket->begin()->first;
     CCoTraceRecord rec(kFile, "CIsTypeCont::getTypeIDByRTID");
     ZEB_TRACE(rec, 4, "could not find runtime id");
     return GUID_NOTYPE;
@@ -555,7 +559,7 @@ GUID CIsTypeCont::getTypeIDByRTID(const RTTypeID& rt) const {
 
 GUID CIsTypeCont::getTypeIDByRTID(TypeClass typeClass, const RTTypeID& rt) const {
     const IdSet* bucket = runtimeBucket(rt);
-    if (bucket && !isInvalid(rt) && bucket->begin()->second->m_typeClass == typeClass)
+    if (bucket && bucket->begin()->second->m_typeClass == typeClass)
         return bucket->begin()->first;
     CCoTraceRecord rec(kFile, "CIsTypeCont::getTypeIDByRTID");
     ZEB_TRACE(rec, 4, "could not find runtime id");

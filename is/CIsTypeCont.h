@@ -26,8 +26,10 @@
 // that adding and every lookup cost O(log n) plus the size of the matching
 // bucket, while answering exactly what a scan in GUID order would: the first
 // match is the first identifier of the bucket. Invariant: an entry is in the
-// indexes under the keys its current fields give; code that changes m_name,
-// m_clsid, m_rtTypeID or m_typeClass of an installed entry re-indexes it.
+// indexes under the keys its current fields give (a type without a runtime
+// identity, see hasRuntimeIdentity, is in no runtime family); code that
+// changes m_name, m_clsid, m_rtTypeID or m_typeClass of an installed entry
+// re-indexes it.
 //
 // Not thread-safe: the owner serialises all calls (apartment rule). The one
 // exception is a weak type object dying on another thread, which reaches

@@ -169,6 +169,13 @@ TEST_F(Installation, UnknownIdentifiersAndNamesAnswerTheirResultWords) {
     EXPECT_EQ(inst->getTypeIDByRTID(RTTypeID{absent, 1, 0}, &id, &ret), S_OK);
     EXPECT_EQ(id, GUID_NOTYPE);
     EXPECT_EQ(ret, PRET_INVALID_ID);
+    // A program type has no runtime identity: no runtime identifier finds it.
+    ASSERT_EQ(inst->addTypeByClass(CLSID_SampleProgramType, TC_Program, &ret), S_OK);
+    ASSERT_EQ(ret, 0u);
+    const GUID allOnes = makeGuid("FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF");
+    EXPECT_EQ(inst->getTypeIDByRTID(RTTypeID{allOnes, 0xFFFF, 0}, &id, &ret), S_OK);
+    EXPECT_EQ(id, allOnes);
+    EXPECT_EQ(ret, 0xBE020005u);
     RTTypeID rt{};
     EXPECT_EQ(inst->getRTIDByTypeID(absent, &rt, &ret), S_OK);
     EXPECT_TRUE(isInvalid(rt));
