@@ -240,7 +240,9 @@ HRESULT CZEBIntInstallation::removeTypeByClass(GUID typeId, LONG typeClass, DWOR
             *pRet = PRET_BAD_CLASS;
             return S_OK;
         }
-        removeXMLNode(typeId, rec);
+        // The document node goes only with the type: a type of another class
+        // (or none) is refused by the container and keeps its node.
+        if (m_typeCont.getTypeClass(typeId) == typeClass) removeXMLNode(typeId, rec);
         *pRet = translateRet(m_typeCont.removeType(typeClass, typeId));
         return S_OK;
     });

@@ -210,6 +210,21 @@ TEST_F(Installation, ProgramTypesAreRemovedOnlyByClass) {
     EXPECT_FALSE(inst->typeCont().isType(TYPEID_SampleProgram));
 }
 
+TEST_F(Installation, RemovingByAWrongClassLeavesTheTypeAndItsDocumentNode) {
+    DWORD ret = 0;
+    ASSERT_EQ(inst->addTypeByClass(CLSID_SampleDriveType, TC_Device, &ret), S_OK);
+    ASSERT_EQ(ret, 0u);
+    EXPECT_EQ(inst->removeTypeByClass(TYPEID_SampleDrive, TC_Library, &ret), S_OK);
+    EXPECT_EQ(ret, 0xBE020038u);
+    EXPECT_EQ(inst->removeTypeByClass(freshGuid(), TC_Device, &ret), S_OK); // not installed
+    EXPECT_EQ(ret, 0xBE020038u);
+    EXPECT_TRUE(doc->removed.empty()); // the document is touched only for a real removal
+    EXPECT_TRUE(inst->typeCont().isType(TYPEID_SampleDrive));
+    EXPECT_EQ(inst->removeTypeByClass(TYPEID_SampleDrive, TC_Device, &ret), S_OK);
+    EXPECT_EQ(ret, 0u);
+    EXPECT_EQ(doc->removed, std::vector<GUID>{TYPEID_SampleDrive});
+}
+
 TEST_F(Installation, ResultsAreHandedOverInTaskMemory) {
     DWORD ret = 0, count = 0;
     ASSERT_EQ(inst->addTypeByClass(CLSID_SampleDriveType, TC_Device, &ret), S_OK);
