@@ -559,8 +559,7 @@ GUID CIsTypeCont::getTypeIDByRTID(const RTTypeID& rt) const {
 
 GUID CIsTypeCont::getTypeIDByRTID(TypeClass typeClass, const RTTypeID& rt) const {
     const IdSet* bucket = runtimeBucket(rt);
-    if (bucket && bucket->begin()->second->m_typeClass == typeClass)
-        return bucket->begin()->first;
+    if (bucket && bucket->begin()->second->m_typeClass == typeClass) return bucket->begin()->first;
     CCoTraceRecord rec(kFile, "CIsTypeCont::getTypeIDByRTID");
     ZEB_TRACE(rec, 4, "could not find runtime id");
     return GUID_NOTYPE;

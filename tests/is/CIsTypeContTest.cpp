@@ -115,7 +115,8 @@ TEST_F(TypeContainer, GenericTypesTakeTheCallersIdentifierAndName) {
               IS_OK);
     EXPECT_EQ(cont.getTypeNameByID(id).view(), "Gen.1.0");
     // The no-type value is what failed lookups answer: no type may carry it.
-    EXPECT_EQ(cont.addGenericTypeByClass(TC_GenericObject, lib.clsid, GUID_NOTYPE, "Gen4.1.0"), 10u);
+    EXPECT_EQ(cont.addGenericTypeByClass(TC_GenericObject, lib.clsid, GUID_NOTYPE, "Gen4.1.0"),
+              10u);
     EXPECT_FALSE(cont.isType(GUID_NOTYPE));
     EXPECT_EQ(cont.getTypeIdByName("Gen4.1.0"), GUID_NOTYPE);
 }
