@@ -33,11 +33,14 @@
 //
 // Not thread-safe: the owner serialises all calls (apartment rule). The one
 // exception is a weak type object dying on another thread, which reaches
-// removeFromCache only through the owner.
+// removeFromCache only through the owner, under the owner's call lock
+// (setCallLock). The container leaves that lock while it waits for a type
+// object, pumping messages (refreshTypeData), so that such a call is served.
 #pragma once
 
 #include "is/CIsBaseInstallEntry.h"
 #include "platform/com/ComPtr.h"
+#include "platform/win/Threading.h"
 
 #include <map>
 #include <memory>
@@ -65,6 +68,10 @@ public:
     // The project-handler holder (one reference kept; null allowed).
     void setPrjHdlHolder(IMC_PrjHdlHolder* pIHolder) { m_spIPrHdlHolder = pIHolder; }
     IMC_PrjHdlHolder* getPrjHdlHolder() const { return m_spIPrHdlHolder.get(); }
+
+    // The lock under which the owner calls the container (null: none). Not
+    // owned; it must outlive the container's use of it.
+    void setCallLock(LPCRITICAL_SECTION pLock) { m_pCallLock = pLock; }
 
     bool isModified() const { return m_bModified; }
     void setModified(bool modified) { m_bModified = modified; }
@@ -181,6 +188,7 @@ private:
     bool m_bModified = true;
     DWORD m_dwLastSweep = 0;
     ComPtr<IMC_PrjHdlHolder> m_spIPrHdlHolder;
+    LPCRITICAL_SECTION m_pCallLock = nullptr;
 
     // Indexes (see the header comment); keys of names are folded A-Z.
     // Names fold to one stem for both notions of a version-independent name

@@ -3,6 +3,7 @@
 #include "is/CIsTypeCont.h"
 #include "is/CProcessProgressDummy.h"
 
+#include "co/CCoCriticalSection.h"
 #include "co/CCoError.h"
 #include "co/CCoGuardedCall.h"
 #include "platform/com/Activation.h"
@@ -14,6 +15,27 @@
 namespace {
 constexpr const char* kFile = "is_data";
 std::atomic<CIsTypeCont::MemoryProbe> g_memoryProbe{nullptr};
+
+// Leaves a re-entrant lock, every level this thread holds, for its lifetime.
+class LockLeft {
+public:
+    explicit LockLeft(LPCRITICAL_SECTION pLock) : m_pLock(pLock) {
+        if (!m_pLock || m_pLock->OwningThread.load() != GetCurrentThreadId()) return;
+        m_levels = m_pLock->RecursionCount; // the owner's own field
+        for (LONG i = 0; i < m_levels; ++i)
+            LeaveCriticalSection(m_pLock);
+    }
+    ~LockLeft() {
+        for (LONG i = 0; i < m_levels; ++i)
+            zeb::enterCriticalSectionTraced(m_pLock, "CIsTypeCont::refreshTypeData");
+    }
+    LockLeft(const LockLeft&) = delete;
+    LockLeft& operator=(const LockLeft&) = delete;
+
+private:
+    LPCRITICAL_SECTION m_pLock;
+    LONG m_levels = 0;
+};
 } // namespace
 
 CIsTypeCont::MemoryProbe CIsTypeCont::setMemoryProbe(MemoryProbe probe) noexcept {
@@ -79,9 +101,9 @@ void CIsTypeCont::internalCreateTypeObject(IUnknown** out, const GUID& typeId,
                 ZEB_GUARDED_CALL(rec, spIInit->initPrjHdl(m_spIPrHdlHolder)); // result ignored
         }
     } else if (spITypeCF) {
-        hr = ZEB_GUARDED_CALL(
-            rec, spITypeCF->create(nullptr, uuidof<IMC_TypeIdent>(), name.c_str(), typeId,
-                                   m_spIPrHdlHolder, reinterpret_cast<void**>(&spIUnk)));
+        hr = ZEB_GUARDED_CALL(rec, spITypeCF->create(nullptr, uuidof<IMC_TypeIdent>(), name.c_str(),
+                                                     typeId, m_spIPrHdlHolder,
+                                                     reinterpret_cast<void**>(&spIUnk)));
     } else {
         ZEB_TRACE(rec, 4, "error: no valid class factory interface");
         return;
@@ -270,7 +292,13 @@ bool CIsTypeCont::refreshTypeData(const GUID& typeId) {
         DWORD dwRet = 0;
         hr = guardedCallRet(rec, "spIIntType->OnInstallationComplete(spICB, &dwRet)", dwRet,
                             [&] { return spIIntType->OnInstallationComplete(spICB, &dwRet); });
-        if (SUCCEEDED(hr) && dwRet == 0 && spCB) dwRet = DWORD(spCB->waitForFinish());
+        if (SUCCEEDED(hr) && dwRet == 0 && spCB) {
+            // While waiting the owner's thread serves calls from other threads,
+            // such as a worker of this very type object that drops the last
+            // reference to a weak type object before it reports.
+            LockLeft unlocked(m_pCallLock);
+            dwRet = DWORD(spCB->waitForFinish());
+        }
         if (hr != S_OK || dwRet != 0) {
             ZEB_TRACE(rec, 4, "error calling OnInstallationComplete %8.8X", dwRet);
             return false;

@@ -55,9 +55,11 @@ struct TypeScript {
     std::atomic<DWORD> lastCacheRet{0};
 
     // Installation step: the object offers IMC_InternalType; a worker thread
-    // reports stepResult through processFinished once stepGate is signalled
-    // (at once when null; it gives up waiting after ten seconds).
+    // runs onStep, then reports stepResult through processFinished once
+    // stepGate is signalled (at once when null; it gives up waiting after ten
+    // seconds).
     bool installStep = false;
+    std::function<void()> onStep;
     HANDLE stepGate = nullptr;
     HRESULT stepResult = S_OK;
     std::atomic<int> steps{0};
@@ -132,6 +134,7 @@ public:
         ComPtr<IMC_ProcessProgress> spICallback(pICallback);
         std::shared_ptr<TypeScript> script = m_script;
         m_worker = std::thread([spICallback, script] {
+            if (script->onStep) script->onStep();
             if (script->stepGate) WaitForSingleObject(script->stepGate, 10000);
             spICallback->processFinished(script->stepResult);
         });
