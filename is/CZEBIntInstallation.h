@@ -42,8 +42,9 @@
 // finish an installation step, so a worker that calls back before it
 // reports is served meanwhile. REQUIRES of a type object: it does not wait,
 // while it is being released, for a thread that calls the installation.
-// typeCont() and the set... members are for the owner's thread outside any
-// operation.
+// typeCont() hands out the container without the lock, and the set...
+// members take none: they are for the owner's thread while no other thread
+// can call in (setting up, inspecting).
 #pragma once
 
 #include "co/CCoCriticalSection.h"
