@@ -2,11 +2,9 @@
 // on them: a dying object takes itself out of the cache, a factory or a
 // message handler may look types up, remove or install them. The container
 // must meet every such call in a consistent state.
-#include "is/CZEBIntInstallation.h"
 #include "platform/win/MessageQueue.h"
-#include "samples/CSampleProjectHdl.h"
+#include "tests/is/HandledInstallation.h"
 #include "tests/is/ScriptedType.h"
-#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -65,22 +63,16 @@ private:
     UINT_PTR m_id = 0;
 };
 
-class ReentrantTypeObjects : public ::testing::Test {
+class ReentrantTypeObjects : public zeb::test::HandledInstallation {
 protected:
     void SetUp() override {
-        ASSERT_EQ(CZEBIntInstallation::createObject(&inst), S_OK);
-        ASSERT_EQ(CSampleProjectHdl::createObject(&hdl), S_OK);
-        hdl->setInstallation(static_cast<IMC_Installation*>(inst.get()));
-        ComPtr<IMC_PrjHdlHolder> holder;
-        hdl->getProjectHdlHolder(&holder);
-        inst->setPrjHdlHolder(holder);
+        HandledInstallation::SetUp();
         m_oldTick = CIsBaseInstallEntry::setTickSource(&fakeTick);
         m_oldProbe = CIsTypeCont::setMemoryProbe(&fakeMemory);
         g_memoryLow = false;
     }
     void TearDown() override {
-        inst.Release(); // cached objects die and call back through the handler
-        hdl->setInstallation(nullptr);
+        HandledInstallation::TearDown();
         CIsBaseInstallEntry::setTickSource(m_oldTick);
         CIsTypeCont::setMemoryProbe(m_oldProbe);
     }
@@ -105,10 +97,6 @@ protected:
         return count;
     }
 
-    zeb::test::TempDir dir;
-    zeb::test::ScopedEnv registry{"ZEB_REGISTRY", dir.file("registry.reg")};
-    ComPtr<CZEBIntInstallation> inst;
-    ComPtr<CSampleProjectHdl> hdl;
     CIsBaseInstallEntry::TickSource m_oldTick = nullptr;
     CIsTypeCont::MemoryProbe m_oldProbe = nullptr;
 };

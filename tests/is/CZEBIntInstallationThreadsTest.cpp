@@ -3,10 +3,8 @@
 // threads (interface table, holders), and a weak type object whose last
 // holder lives on a worker thread dies there and calls the installation
 // back. These paths must be safe while the owner's thread keeps working.
-#include "is/CZEBIntInstallation.h"
-#include "samples/CSampleProjectHdl.h"
+#include "tests/is/HandledInstallation.h"
 #include "tests/is/ScriptedType.h"
-#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -18,20 +16,8 @@ namespace {
 
 using zeb::test::ScriptedClass;
 
-class InstallationThreads : public ::testing::Test {
+class InstallationThreads : public zeb::test::HandledInstallation {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(CZEBIntInstallation::createObject(&inst), S_OK);
-        ASSERT_EQ(CSampleProjectHdl::createObject(&hdl), S_OK);
-        hdl->setInstallation(static_cast<IMC_Installation*>(inst.get()));
-        ComPtr<IMC_PrjHdlHolder> holder;
-        hdl->getProjectHdlHolder(&holder);
-        inst->setPrjHdlHolder(holder);
-    }
-    void TearDown() override {
-        inst.Release();
-        hdl->setInstallation(nullptr);
-    }
     // Installs the type and turns its cached object weak: the returned
     // reference is then the only one.
     ComPtr<IUnknown> installWeak(ScriptedClass& type, GUID& id) {
@@ -46,11 +32,6 @@ protected:
         type.script->cacheCalls = 0;
         return cached;
     }
-
-    zeb::test::TempDir dir;
-    zeb::test::ScopedEnv registry{"ZEB_REGISTRY", dir.file("registry.reg")};
-    ComPtr<CZEBIntInstallation> inst;
-    ComPtr<CSampleProjectHdl> hdl;
 };
 
 TEST_F(InstallationThreads, ReferencesTakenOnOtherThreadsAreCounted) {
