@@ -48,6 +48,13 @@ constexpr bool sameRuntimeIdentity(const RTTypeID& a, const RTTypeID& b) {
     return a.guidVersion == b.guidVersion && a.nMajor == b.nMajor;
 }
 
+// Whether rt names a runtime identity at all: as the lookups see it (nMinor
+// aside) it is not the invalid value. A type without one matches no runtime
+// identifier lookup and conflicts with no other type.
+constexpr bool hasRuntimeIdentity(const RTTypeID& rt) {
+    return !sameRuntimeIdentity(rt, RTTYPEID_INVALID);
+}
+
 // Type class: signed 32-bit on every interface.
 using TypeClass = int32_t;
 enum : TypeClass {

@@ -164,10 +164,31 @@ void CIsTypeCont::index(const GUID& id, CIsBaseInstallEntry& e) {
     }
     addTo(m_byName, std::move(key), id, &e);
     addTo(m_byClsid, e.m_clsid, id, &e);
+    indexRuntime(id, e);
+    addTo(m_byClass, e.m_typeClass, id, &e);
+}
+
+// Types without a runtime identity stay out of the families: they would
+// all share the all-0xFF one.
+void CIsTypeCont::indexRuntime(const GUID& id, CIsBaseInstallEntry& e) {
+    if (!hasRuntimeIdentity(e.m_rtTypeID)) return;
     FamilyBucket& family = m_byFamily[e.m_rtTypeID.guidVersion];
     family.all.emplace(id, &e);
     family.byMajor[e.m_rtTypeID.nMajor].emplace(id, &e);
-    addTo(m_byClass, e.m_typeClass, id, &e);
+}
+
+void CIsTypeCont::unindexRuntime(const GUID& id, const RTTypeID& rt) {
+    auto family = m_byFamily.find(rt.guidVersion);
+    if (family == m_byFamily.end()) return;
+    family->second.all.erase(id);
+    removeFrom(family->second.byMajor, rt.nMajor, id);
+    if (family->second.all.empty()) m_byFamily.erase(family);
+}
+
+void CIsTypeCont::reindexRuntime(const GUID& id, CIsBaseInstallEntry& e, const RTTypeID& before) {
+    if (e.m_rtTypeID == before) return;
+    unindexRuntime(id, before);
+    indexRuntime(id, e);
 }
 
 void CIsTypeCont::unindex(const GUID& id, const CIsBaseInstallEntry& e) {
@@ -181,16 +202,12 @@ void CIsTypeCont::unindex(const GUID& id, const CIsBaseInstallEntry& e) {
     }
     removeFrom(m_byName, key, id);
     removeFrom(m_byClsid, e.m_clsid, id);
-    auto family = m_byFamily.find(e.m_rtTypeID.guidVersion);
-    if (family != m_byFamily.end()) {
-        family->second.all.erase(id);
-        removeFrom(family->second.byMajor, e.m_rtTypeID.nMajor, id);
-        if (family->second.all.empty()) m_byFamily.erase(family);
-    }
+    unindexRuntime(id, e.m_rtTypeID);
     removeFrom(m_byClass, e.m_typeClass, id);
 }
 
 const CIsTypeCont::IdSet* CIsTypeCont::runtimeBucket(const RTTypeID& rt) const {
+    if (!hasRuntimeIdentity(rt)) return nullptr;
     const FamilyBucket* family = bucketOf(m_byFamily, rt.guidVersion);
     return family ? bucketOf(family->byMajor, rt.nMajor) : nullptr;
 }
@@ -260,7 +277,7 @@ DWORD CIsTypeCont::checkEntryTypeName(const CIsBaseInstallEntry* entry) const {
 
 DWORD CIsTypeCont::checkEntryRtTypeID(const CIsBaseInstallEntry* entry) const {
     if (!entry) return IS_INTERNAL;
-    if (isInvalid(entry->m_rtTypeID)) return IS_OK;
+    if (!hasRuntimeIdentity(entry->m_rtTypeID)) return IS_OK;
     CCoTraceRecord rec(kFile, "CIsTypeCont::checkEntryRtTypeID");
     const FamilyBucket* familyBucket = bucketOf(m_byFamily, entry->m_rtTypeID.guidVersion);
     if (!familyBucket) return IS_OK;
@@ -354,6 +371,12 @@ DWORD CIsTypeCont::admitEntry(CCoTraceRecord& rec, const GUID& typeId,
 DWORD CIsTypeCont::addGenericTypeByClass(TypeClass typeClass, const CLSID& clsid,
                                          const GUID& typeId, const String& name) {
     CCoTraceRecord rec(kFile, "CIsTypeCont::addGenericTypeByClass");
+    // The no-type value is what failed lookups answer: a type entered under
+    // it could never be found (as addType, refused with 10).
+    if (isNoType(typeId)) {
+        ZEB_TRACE(rec, 4, "invalid type-id (no-type value)");
+        return IS_TYPE_ID;
+    }
     if (const CIsBaseInstallEntry* present = entryOf(typeId)) {
         ZEB_TRACE(rec, 4, "type-id already exist for %s", present->m_name.c_str());
         return IS_ALREADY_PRESENT;
@@ -381,9 +404,12 @@ DWORD CIsTypeCont::removeType(const GUID& typeId) {
         ZEB_TRACE(rec, 4, "type-id not exist");
         return IS_TYPE_ID;
     }
-    unindex(typeId, *it->second);
-    m_types.erase(it);
+    // The entry dies only once it is out of the map and the indexes: its type
+    // object may die with it and call back (removeFromCache, lookups).
+    EntryMap::node_type node = m_types.extract(it);
+    unindex(typeId, *node.mapped());
     m_bModified = true;
+    node = EntryMap::node_type();
     return IS_OK;
 }
 
@@ -398,12 +424,19 @@ DWORD CIsTypeCont::removeType(TypeClass typeClass, const GUID& typeId) {
 }
 
 void CIsTypeCont::clear() {
-    m_types.clear();
-    m_byName.clear();
-    m_byStem.clear();
-    m_byClsid.clear();
-    m_byFamily.clear();
-    m_byClass.clear();
+    // The entries die outside the map and the indexes, so that the type
+    // objects dying with them call back into an empty container. Types that
+    // such a call installs meanwhile go in the next round.
+    while (!m_types.empty()) {
+        EntryMap doomed;
+        doomed.swap(m_types);
+        m_byName.clear();
+        m_byStem.clear();
+        m_byClsid.clear();
+        m_byFamily.clear();
+        m_byClass.clear();
+        doomed.clear();
+    }
     m_bModified = true;
 }
 
@@ -518,7 +551,7 @@ std::map<GUID, String> CIsTypeCont::getTypeNameMap(TypeClass typeClass) const {
 
 GUID CIsTypeCont::getTypeIDByRTID(const RTTypeID& rt) const {
     const IdSet* bucket = runtimeBucket(rt);
-    if (bucket && !isInvalid(rt)) return bucket->begin()->first;
+    if (bucket) return bucket->begin()->first;
     CCoTraceRecord rec(kFile, "CIsTypeCont::getTypeIDByRTID");
     ZEB_TRACE(rec, 4, "could not find runtime id");
     return GUID_NOTYPE;
@@ -526,8 +559,7 @@ GUID CIsTypeCont::getTypeIDByRTID(const RTTypeID& rt) const {
 
 GUID CIsTypeCont::getTypeIDByRTID(TypeClass typeClass, const RTTypeID& rt) const {
     const IdSet* bucket = runtimeBucket(rt);
-    if (bucket && !isInvalid(rt) && bucket->begin()->second->m_typeClass == typeClass)
-        return bucket->begin()->first;
+    if (bucket && bucket->begin()->second->m_typeClass == typeClass) return bucket->begin()->first;
     CCoTraceRecord rec(kFile, "CIsTypeCont::getTypeIDByRTID");
     ZEB_TRACE(rec, 4, "could not find runtime id");
     return GUID_NOTYPE;
@@ -686,6 +718,11 @@ DWORD CIsTypeCont::getExtType(const GUID& typeId, const GUID& extTypeId, IUnknow
     ComPtr<IUnknown> spIHdl;
     r = getPrjHdl(spIHdl, rec);
     if (r != IS_OK) return r;
+    entry = entryOf(typeId); // creating the object called out: the entry may have changed
+    if (!entry) {
+        ZEB_TRACE(rec, 4, "invalid type id");
+        return IS_TYPE_ID;
+    }
     ComQIPtr<IMC_TypeIdent> spITypeIdent(spIType);
     return entry->getExtType(spITypeIdent, extTypeId, spIHdl, out);
 }

@@ -26,16 +26,21 @@
 // that adding and every lookup cost O(log n) plus the size of the matching
 // bucket, while answering exactly what a scan in GUID order would: the first
 // match is the first identifier of the bucket. Invariant: an entry is in the
-// indexes under the keys its current fields give; code that changes m_name,
-// m_clsid, m_rtTypeID or m_typeClass of an installed entry re-indexes it.
+// indexes under the keys its current fields give (a type without a runtime
+// identity, see hasRuntimeIdentity, is in no runtime family); code that
+// changes m_name, m_clsid, m_rtTypeID or m_typeClass of an installed entry
+// re-indexes it.
 //
 // Not thread-safe: the owner serialises all calls (apartment rule). The one
 // exception is a weak type object dying on another thread, which reaches
-// removeFromCache only through the owner.
+// removeFromCache only through the owner, under the owner's call lock
+// (setCallLock). The container leaves that lock while it waits for a type
+// object, pumping messages (refreshTypeData), so that such a call is served.
 #pragma once
 
 #include "is/CIsBaseInstallEntry.h"
 #include "platform/com/ComPtr.h"
+#include "platform/win/Threading.h"
 
 #include <map>
 #include <memory>
@@ -63,6 +68,10 @@ public:
     // The project-handler holder (one reference kept; null allowed).
     void setPrjHdlHolder(IMC_PrjHdlHolder* pIHolder) { m_spIPrHdlHolder = pIHolder; }
     IMC_PrjHdlHolder* getPrjHdlHolder() const { return m_spIPrHdlHolder.get(); }
+
+    // The lock under which the owner calls the container (null: none). Not
+    // owned; it must outlive the container's use of it.
+    void setCallLock(LPCRITICAL_SECTION pLock) { m_pCallLock = pLock; }
 
     bool isModified() const { return m_bModified; }
     void setModified(bool modified) { m_bModified = modified; }
@@ -161,6 +170,11 @@ private:
     CIsBaseInstallEntry* entryOf(const GUID& typeId) const;
     void index(const GUID& typeId, CIsBaseInstallEntry& entry);
     void unindex(const GUID& typeId, const CIsBaseInstallEntry& entry);
+    // The runtime-identity part of the indexes; reindexRuntime moves an entry
+    // whose runtime identifier changed from `before`.
+    void indexRuntime(const GUID& typeId, CIsBaseInstallEntry& entry);
+    void unindexRuntime(const GUID& typeId, const RTTypeID& rt);
+    void reindexRuntime(const GUID& typeId, CIsBaseInstallEntry& entry, const RTTypeID& before);
     void idleSweep();
     const IdSet* runtimeBucket(const RTTypeID& rt) const; // (guidVersion, nMajor) members, or null
     DWORD getPrjHdl(ComPtr<IUnknown>& out, CCoTraceRecord& rec);
@@ -174,6 +188,7 @@ private:
     bool m_bModified = true;
     DWORD m_dwLastSweep = 0;
     ComPtr<IMC_PrjHdlHolder> m_spIPrHdlHolder;
+    LPCRITICAL_SECTION m_pCallLock = nullptr;
 
     // Indexes (see the header comment); keys of names are folded A-Z.
     // Names fold to one stem for both notions of a version-independent name

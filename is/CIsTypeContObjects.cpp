@@ -3,16 +3,39 @@
 #include "is/CIsTypeCont.h"
 #include "is/CProcessProgressDummy.h"
 
+#include "co/CCoCriticalSection.h"
 #include "co/CCoError.h"
 #include "co/CCoGuardedCall.h"
 #include "platform/com/Activation.h"
 #include "platform/win/MemoryStatus.h"
 
 #include <atomic>
+#include <vector>
 
 namespace {
 constexpr const char* kFile = "is_data";
 std::atomic<CIsTypeCont::MemoryProbe> g_memoryProbe{nullptr};
+
+// Leaves a re-entrant lock, every level this thread holds, for its lifetime.
+class LockLeft {
+public:
+    explicit LockLeft(LPCRITICAL_SECTION pLock) : m_pLock(pLock) {
+        if (!m_pLock || m_pLock->OwningThread.load() != GetCurrentThreadId()) return;
+        m_levels = m_pLock->RecursionCount; // the owner's own field
+        for (LONG i = 0; i < m_levels; ++i)
+            LeaveCriticalSection(m_pLock);
+    }
+    ~LockLeft() {
+        for (LONG i = 0; i < m_levels; ++i)
+            zeb::enterCriticalSectionTraced(m_pLock, "CIsTypeCont::refreshTypeData");
+    }
+    LockLeft(const LockLeft&) = delete;
+    LockLeft& operator=(const LockLeft&) = delete;
+
+private:
+    LPCRITICAL_SECTION m_pLock;
+    LONG m_levels = 0;
+};
 } // namespace
 
 CIsTypeCont::MemoryProbe CIsTypeCont::setMemoryProbe(MemoryProbe probe) noexcept {
@@ -56,10 +79,12 @@ void CIsTypeCont::internalCreateTypeObject(IUnknown** out, const GUID& typeId,
                                            CIsBaseInstallEntry* entry) {
     CCoTraceRecord rec(kFile, "CIsTypeCont::internalCreateTypeObject");
     *out = nullptr;
+    // Copies: the factory may call back and remove the type, entry and all.
+    const CLSID clsid = entry->m_clsid;
+    const String name = entry->m_name;
     ComPtr<IUnknown> spIUnkCF;
-    HRESULT hr =
-        ZEB_GUARDED_CALL(rec, CoGetClassObject(entry->m_clsid, CLSCTX_ALL, nullptr, IID_IUnknown,
-                                               reinterpret_cast<void**>(&spIUnkCF)));
+    HRESULT hr = ZEB_GUARDED_CALL(rec, CoGetClassObject(clsid, CLSCTX_ALL, nullptr, IID_IUnknown,
+                                                        reinterpret_cast<void**>(&spIUnkCF)));
     if (hr != S_OK || !spIUnkCF) {
         ZEB_TRACE(rec, 4, "couldn't create class factory hr=%i", int(hr));
         return;
@@ -76,15 +101,15 @@ void CIsTypeCont::internalCreateTypeObject(IUnknown** out, const GUID& typeId,
                 ZEB_GUARDED_CALL(rec, spIInit->initPrjHdl(m_spIPrHdlHolder)); // result ignored
         }
     } else if (spITypeCF) {
-        hr = ZEB_GUARDED_CALL(
-            rec, spITypeCF->create(nullptr, uuidof<IMC_TypeIdent>(), entry->m_name.c_str(), typeId,
-                                   m_spIPrHdlHolder, reinterpret_cast<void**>(&spIUnk)));
+        hr = ZEB_GUARDED_CALL(rec, spITypeCF->create(nullptr, uuidof<IMC_TypeIdent>(), name.c_str(),
+                                                     typeId, m_spIPrHdlHolder,
+                                                     reinterpret_cast<void**>(&spIUnk)));
     } else {
         ZEB_TRACE(rec, 4, "error: no valid class factory interface");
         return;
     }
     if (hr != S_OK || !spIUnk) {
-        ZEB_TRACE(rec, 4, "couldn't create type object '%s'", entry->m_name.c_str());
+        ZEB_TRACE(rec, 4, "couldn't create type object '%s'", name.c_str());
         return;
     }
     *out = spIUnk.Detach();
@@ -94,16 +119,20 @@ void CIsTypeCont::idleSweep() {
     DWORD now = CIsBaseInstallEntry::currentTick();
     if (DWORD(m_dwLastSweep + kSweepInterval) > now) return;
     m_dwLastSweep = now;
+    // The references taken on the way are dropped after the walk: an object
+    // that dies then calls back and may change the map.
+    std::vector<ComPtr<IUnknown>> touched;
     for (auto& [id, entry] : m_types) {
         if (DWORD(entry->m_lastUse + kIdleTime) > now) continue;
-        IUnknown* object = nullptr;
+        ComPtr<IUnknown> object;
         entry->getTypeObject(&object);
         if (!object) continue;
-        object->Release();
-        if (!entry->m_weakRef) {
-            entry->makeWeak();
+        bool held = !entry->m_weakRef;
+        if (held) entry->makeWeak();
+        touched.push_back(std::move(object));
+        if (held) {
             m_dwLastSweep = 0; // sweep again at the next creation
-            return;
+            break;
         }
     }
 }
@@ -120,6 +149,16 @@ DWORD CIsTypeCont::getTypeByID(const GUID& typeId, IUnknown** out) {
         ZEB_TRACE(rec, 4, "type '%s' needs refresh (installation running?)", entry->m_name.c_str());
     }
     DWORD r = createTypeObject(typeId, nullptr, out);
+    // The creation called out (class factory, idle sweep): the type may be
+    // gone now, or a nested call may have cached an object already.
+    entry = entryOf(typeId);
+    if (!entry || entry->m_spTypeObject) {
+        if (*out) (*out)->Release();
+        *out = nullptr;
+        if (!entry) return r == IS_OK ? IS_TYPE_ID : r;
+        entry->getTypeObject(out);
+        return IS_OK;
+    }
     entry->setTypeObject(*out);
     return r;
 }
@@ -143,13 +182,27 @@ DWORD CIsTypeCont::createNativeTypeObject(const GUID& typeId, IUnknown** out) {
         ZEB_TRACE(rec, 4, "type for type id not found");
         return IS_TYPE_ID;
     }
-    entry->makeWeak();
+    {
+        // A cached object that nobody else holds dies when this reference
+        // goes, after makeWeak, and takes itself out of the cache.
+        ComPtr<IUnknown> cached;
+        entry->getTypeObject(&cached);
+        entry->makeWeak();
+    }
+    entry = entryOf(typeId); // the dying object may have changed the map
+    if (!entry) {
+        ZEB_TRACE(rec, 4, "type for type id not found");
+        return IS_TYPE_ID;
+    }
     if (entry->m_spTypeObject || entry->m_weakRef) {
         ZEB_TRACE(rec, 4, "can't create native type object because it's in use");
         return IS_NO_INTERFACE;
     }
-    if (entry->m_needsRefresh && !refreshTypeData(typeId))
-        ZEB_TRACE(rec, 4, "error calling refreshTypeData for type '%s'", entry->m_name.c_str());
+    if (entry->m_needsRefresh) {
+        const String name = entry->m_name; // the refresh pumps messages: entry may go
+        if (!refreshTypeData(typeId))
+            ZEB_TRACE(rec, 4, "error calling refreshTypeData for type '%s'", name.c_str());
+    }
     return createTypeObject(typeId, nullptr, out);
 }
 
@@ -178,16 +231,19 @@ DWORD CIsTypeCont::clearTypeCache() {
     while (probe(kMemoryThreshold, 0)) {
         CIsBaseInstallEntry* best = nullptr;
         DWORD bestTick = 0;
+        // The references taken in a pass keep every object alive until the
+        // pass is over: one that dies calls back and may change the map.
+        std::vector<ComPtr<IUnknown>> touched;
         for (auto& [id, entry] : m_types) {
             if (entry->m_lastUse < bestTick) continue;
-            IUnknown* object = nullptr;
+            ComPtr<IUnknown> object;
             entry->getTypeObject(&object);
             if (!object) continue;
-            object->Release();
             if (!entry->m_weakRef) {
                 best = entry.get();
                 bestTick = entry->m_lastUse;
             }
+            touched.push_back(std::move(object));
         }
         if (!best) return IS_MEMORY_LOW;
         best->makeWeak();
@@ -228,8 +284,7 @@ bool CIsTypeCont::refreshTypeData(const GUID& typeId) {
         ZEB_TRACE(rec, 4, "error calling createTypeObject");
         return false;
     }
-    ComQIPtr<IMC_InternalType> spIIntType(spIUnk);
-    if (spIIntType) {
+    if (ComQIPtr<IMC_InternalType> spIIntType(spIUnk); spIIntType) {
         ComPtr<CProcessProgressDummy> spCB;
         HRESULT hr = guardedCall(rec, "CComObject<CProcessProgressDummy>::CreateInstance(&pCBtmp)",
                                  [&] { return CProcessProgressDummy::createObject(&spCB); });
@@ -237,22 +292,37 @@ bool CIsTypeCont::refreshTypeData(const GUID& typeId) {
         DWORD dwRet = 0;
         hr = guardedCallRet(rec, "spIIntType->OnInstallationComplete(spICB, &dwRet)", dwRet,
                             [&] { return spIIntType->OnInstallationComplete(spICB, &dwRet); });
-        if (SUCCEEDED(hr) && dwRet == 0 && spCB) dwRet = DWORD(spCB->waitForFinish());
+        if (SUCCEEDED(hr) && dwRet == 0 && spCB) {
+            // While waiting the owner's thread serves calls from other threads,
+            // such as a worker of this very type object that drops the last
+            // reference to a weak type object before it reports.
+            LockLeft unlocked(m_pCallLock);
+            dwRet = DWORD(spCB->waitForFinish());
+        }
         if (hr != S_OK || dwRet != 0) {
             ZEB_TRACE(rec, 4, "error calling OnInstallationComplete %8.8X", dwRet);
             return false;
         }
+        spIIntType.Release(); // the old object goes before the new one is made
         spIUnk.Release();
         if (createTypeObject(typeId, nullptr, &spIUnk) != IS_OK) {
             ZEB_TRACE(rec, 4, "error calling createTypeObject(reload)");
             return false;
         }
     }
+    // Creating the objects and waiting for the installation step called out
+    // (class factories, message handlers dispatched by the wait), which may
+    // have removed or reinstalled the type: find its entry again.
+    entry = entryOf(typeId);
+    if (!entry) {
+        ZEB_TRACE(rec, 4, "typeID not found");
+        return false;
+    }
     // The runtime identifier may change: keep the indexes in step.
-    unindex(typeId, *entry);
+    const RTTypeID before = entry->m_rtTypeID;
     DWORD r =
         guardedBody<DWORD>(rec, IS_INTERNAL, [&] { return entry->onGetResidentData(spIUnk); });
-    index(typeId, *entry);
+    reindexRuntime(typeId, *entry, before);
     if (r != IS_OK) {
         ZEB_TRACE(rec, 4, "error calling onGetResidentData");
         return false;
@@ -266,8 +336,16 @@ bool CIsTypeCont::refreshTypeData(const GUID& typeId) {
 }
 
 bool CIsTypeCont::refreshTypeData() {
-    for (const auto& [id, entry] : m_types) {
-        if (!refreshTypeData(id)) {
+    // Over a list made first: a refresh waits for type objects and dispatches
+    // messages, whose handlers may install and remove types. A type that is
+    // no longer installed when its turn comes, or that went during its own
+    // refresh, has nothing left to refresh and is no failure.
+    std::vector<GUID> due;
+    for (const auto& [id, entry] : m_types)
+        if (entry->m_needsRefresh) due.push_back(id);
+    for (const GUID& id : due) {
+        if (!isType(id)) continue;
+        if (!refreshTypeData(id) && isType(id)) {
             CCoTraceRecord rec(kFile, "CIsTypeCont::refreshTypeData");
             ZEB_TRACE(rec, 4, "error calling refreshTypeData for single type");
             return false;

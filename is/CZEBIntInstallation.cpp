@@ -1,6 +1,7 @@
 #include "is/CZEBIntInstallation.h"
 
 #include "co/CCoGuardedCall.h"
+#include "co/CCoSynchronize.h"
 #include "h/ResultCodes.h"
 #include "platform/com/TaskAllocator.h"
 
@@ -60,7 +61,33 @@ std::u16string fromBstr(BSTR text) {
 } // namespace
 
 CZEBIntInstallation::CZEBIntInstallation() {
+    m_csCalls.Init();
+    m_typeCont.setCallLock(&m_csCalls.m_sec);
     m_typeCont.initTypeCont();
+}
+
+CZEBIntInstallation::~CZEBIntInstallation() {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::~CZEBIntInstallation");
+    guardedDestructor(rec, [&] {
+        // The entries go first, while every member is still there: their
+        // type objects die with them and call back.
+        {
+            CCoSynchronize lock(&m_csCalls.m_sec);
+            m_typeCont.clear();
+        }
+        m_typeCont.setCallLock(nullptr);
+    });
+    m_csCalls.Term();
+}
+
+// One interface operation: the catch-all around a body that runs under the
+// call lock, so that a call arriving on another thread waits until the
+// current one is over (see the header).
+template <class F> HRESULT CZEBIntInstallation::serialised(CCoTraceRecord& rec, F&& body) {
+    return guardedMethod(rec, [&]() -> HRESULT {
+        CCoSynchronize lock(&m_csCalls.m_sec);
+        return body();
+    });
 }
 
 // ---- helpers
@@ -181,7 +208,7 @@ HRESULT CZEBIntInstallation::nameMap(const std::map<GUID, String>& names, DWORD*
 
 HRESULT CZEBIntInstallation::addTypeByClass(GUID clsidType, LONG typeClass, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::addTypeByClass");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = 0;
         if (!inSet(typeClass, {0, 1, 2, 3, 4, 5, 7})) {
@@ -200,7 +227,7 @@ HRESULT CZEBIntInstallation::addTypeByClass(GUID clsidType, LONG typeClass, DWOR
 HRESULT CZEBIntInstallation::addTypeByClass(GUID clsidType, LONG typeClass, GUID typeId,
                                             LPCSTR name, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::addTypeByClass");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!name || !pRet) return nullArg(rec);
         *pRet = 0;
         if (!inSet(typeClass, {0, 1, 2, 4, 7, 8})) {
@@ -217,7 +244,7 @@ HRESULT CZEBIntInstallation::addTypeByClass(GUID clsidType, LONG typeClass, GUID
 
 HRESULT CZEBIntInstallation::removeType(GUID typeId, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeType");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = 0;
         if (m_typeCont.getTypeClass(typeId) == TC_Program) {
@@ -233,14 +260,16 @@ HRESULT CZEBIntInstallation::removeType(GUID typeId, DWORD* pRet) {
 
 HRESULT CZEBIntInstallation::removeTypeByClass(GUID typeId, LONG typeClass, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeTypeByClass");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = 0;
         if (!inSet(typeClass, {0, 1, 2, 3, 4, 5, 7, 8})) {
             *pRet = PRET_BAD_CLASS;
             return S_OK;
         }
-        removeXMLNode(typeId, rec);
+        // The document node goes only with the type: a type of another class
+        // (or none) is refused by the container and keeps its node.
+        if (m_typeCont.getTypeClass(typeId) == typeClass) removeXMLNode(typeId, rec);
         *pRet = translateRet(m_typeCont.removeType(typeClass, typeId));
         return S_OK;
     });
@@ -248,7 +277,7 @@ HRESULT CZEBIntInstallation::removeTypeByClass(GUID typeId, LONG typeClass, DWOR
 
 HRESULT CZEBIntInstallation::saveChanges(DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::saveChanges");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = PRET_FAILURE;
         bool saved = m_store && m_store->save(false);
@@ -260,7 +289,7 @@ HRESULT CZEBIntInstallation::saveChanges(DWORD* pRet) {
 HRESULT CZEBIntInstallation::addTool(GUID toolTypeId, LPCOLESTR toolName, GUID toolClsid,
                                      DWORD value, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::addTool");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = 0;
         std::u16string name = toolName ? std::u16string(toolName) : std::u16string();
@@ -272,7 +301,7 @@ HRESULT CZEBIntInstallation::addTool(GUID toolTypeId, LPCOLESTR toolName, GUID t
 
 HRESULT CZEBIntInstallation::removeToolByToolTypeID(GUID toolTypeId, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeToolByToolTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = translateRet(m_tools ? m_tools->removeTool(toolTypeId) : IS_INTERNAL);
         return S_OK;
@@ -283,7 +312,7 @@ HRESULT CZEBIntInstallation::removeToolByToolTypeID(GUID toolTypeId, DWORD* pRet
 
 HRESULT CZEBIntInstallation::addSnapInByTypeID(GUID typeId, GUID snapIn, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::addSnapInByTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = translateRet(m_typeCont.addSnapIn(typeId, snapIn));
         return S_OK;
@@ -292,7 +321,7 @@ HRESULT CZEBIntInstallation::addSnapInByTypeID(GUID typeId, GUID snapIn, DWORD* 
 
 HRESULT CZEBIntInstallation::removeSnapInByTypeID(GUID typeId, GUID snapIn, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeSnapInByTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = translateRet(m_typeCont.removeSnapIn(typeId, snapIn));
         return S_OK;
@@ -301,7 +330,7 @@ HRESULT CZEBIntInstallation::removeSnapInByTypeID(GUID typeId, GUID snapIn, DWOR
 
 HRESULT CZEBIntInstallation::setDefaultSnapInByTypeID(GUID typeId, GUID snapIn, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::setDefaultSnapInByTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = translateRet(m_typeCont.setDefaultSnapIn(typeId, snapIn));
         return S_OK;
@@ -310,7 +339,7 @@ HRESULT CZEBIntInstallation::setDefaultSnapInByTypeID(GUID typeId, GUID snapIn, 
 
 HRESULT CZEBIntInstallation::getDefaultSnapInByTypeID(GUID typeId, GUID* pSnapIn, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getDefaultSnapInByTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pSnapIn || !pRet) return nullArg(rec);
         *pSnapIn = GUID_NOTYPE;
         CLSID snapIn = GUID_NOTYPE;
@@ -324,7 +353,7 @@ HRESULT CZEBIntInstallation::getDefaultSnapInByTypeID(GUID typeId, GUID* pSnapIn
 HRESULT CZEBIntInstallation::getSnapInListByTypeID(GUID typeId, DWORD* pCount, GUID** ppSnapIns,
                                                    DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getSnapInListByTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pCount || !ppSnapIns || !pRet) return nullArg(rec);
         *pCount = 0;
         *ppSnapIns = nullptr;
@@ -337,7 +366,7 @@ HRESULT CZEBIntInstallation::getSnapInListByTypeID(GUID typeId, DWORD* pCount, G
 HRESULT CZEBIntInstallation::addExtensionTypeByTypeID(GUID typeId, LPCSTR extName, GUID extClsid,
                                                       DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::addExtensionTypeByTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!extName || !pRet) return nullArg(rec);
         *pRet = translateRet(m_typeCont.addExtType(typeId, String(extName), extClsid));
         return S_OK;
@@ -346,7 +375,7 @@ HRESULT CZEBIntInstallation::addExtensionTypeByTypeID(GUID typeId, LPCSTR extNam
 
 HRESULT CZEBIntInstallation::removeExtensionTypeByTypeID(GUID typeId, GUID extTypeId, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeExtensionTypeByTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = translateRet(m_typeCont.delExtType(typeId, extTypeId));
         return S_OK;
@@ -356,7 +385,7 @@ HRESULT CZEBIntInstallation::removeExtensionTypeByTypeID(GUID typeId, GUID extTy
 HRESULT CZEBIntInstallation::getExtensionTypeIDListByTypeID(GUID typeId, DWORD* pCount,
                                                             GUID** ppExtIds, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getExtensionTypeIDListByTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pCount || !ppExtIds || !pRet) return nullArg(rec);
         *pCount = 0;
         *ppExtIds = nullptr;
@@ -369,7 +398,7 @@ HRESULT CZEBIntInstallation::getExtensionTypeIDListByTypeID(GUID typeId, DWORD* 
 HRESULT CZEBIntInstallation::getExtensionTypeByTypeID(GUID typeId, GUID extTypeId, IUnknown** ppExt,
                                                       DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getExtensionTypeByTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!ppExt || !pRet) return nullArg(rec);
         *ppExt = nullptr;
         *pRet = translateRet(m_typeCont.getExtType(typeId, extTypeId, ppExt));
@@ -380,7 +409,7 @@ HRESULT CZEBIntInstallation::getExtensionTypeByTypeID(GUID typeId, GUID extTypeI
 HRESULT CZEBIntInstallation::getExtensionTypeNameByTypeID(GUID typeId, GUID extTypeId,
                                                           char** ppName, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getExtensionTypeNameByTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!ppName || !pRet) return nullArg(rec);
         *ppName = nullptr;
         String name;
@@ -394,7 +423,7 @@ HRESULT CZEBIntInstallation::getExtensionTypeNameByTypeID(GUID typeId, GUID extT
 
 HRESULT CZEBIntInstallation::isExtensionType(GUID typeId, GUID extTypeId, BOOL* pIsExt) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::isExtensionType");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pIsExt) return nullArg(rec);
         *pIsExt = m_typeCont.isExtType(typeId, extTypeId) ? TRUE : FALSE;
         return S_OK;
@@ -404,7 +433,7 @@ HRESULT CZEBIntInstallation::isExtensionType(GUID typeId, GUID extTypeId, BOOL* 
 HRESULT CZEBIntInstallation::setAttributeByTypeID(GUID clsidType, BSTR bstrAttrKey,
                                                   BSTR bstrAttrValue, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::setAttributeByTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = translateRet(
             m_typeCont.setOrAddAttr(clsidType, fromBstr(bstrAttrKey), fromBstr(bstrAttrValue)));
@@ -414,7 +443,7 @@ HRESULT CZEBIntInstallation::setAttributeByTypeID(GUID clsidType, BSTR bstrAttrK
 
 HRESULT CZEBIntInstallation::removeAttributeByTypeID(GUID typeId, BSTR bstrAttrKey, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeAttributeByTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = translateRet(m_typeCont.delAttr(typeId, fromBstr(bstrAttrKey)));
         return S_OK;
@@ -424,7 +453,7 @@ HRESULT CZEBIntInstallation::removeAttributeByTypeID(GUID typeId, BSTR bstrAttrK
 HRESULT CZEBIntInstallation::getAttributeByTypeID(GUID typeId, BSTR bstrAttrKey, BSTR* pbstrValue,
                                                   DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getAttributeByTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pbstrValue || !pRet) return nullArg(rec);
         *pbstrValue = nullptr;
         *pRet = translateRet(m_typeCont.getAttr(typeId, fromBstr(bstrAttrKey), pbstrValue));
@@ -437,7 +466,7 @@ HRESULT CZEBIntInstallation::getAttributeByTypeID(GUID typeId, BSTR bstrAttrKey,
 HRESULT CZEBIntInstallation::getTypeStorage(GUID typeId, DWORD access, IStorage** ppStorage,
                                             DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeStorage");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!ppStorage || !pRet) return nullArg(rec);
         *ppStorage = nullptr;
         *pRet = 0;
@@ -450,7 +479,7 @@ HRESULT CZEBIntInstallation::getTypeStorage(GUID typeId, DWORD access, IStorage*
 HRESULT CZEBIntInstallation::setTypeStorage(GUID typeId, DWORD access, IStorage* pSource,
                                             DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::setTypeStorage");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pSource || !pRet) return nullArg(rec);
         *pRet = 0;
         if (!typeStorageReachable(typeId, access, pRet, rec)) return S_OK;
@@ -462,7 +491,7 @@ HRESULT CZEBIntInstallation::setTypeStorage(GUID typeId, DWORD access, IStorage*
 HRESULT CZEBIntInstallation::createNativeTypeObject(GUID typeId, DWORD access, IUnknown** ppObject,
                                                     DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::createNativeTypeObject");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!ppObject || !pRet) return nullArg(rec);
         *ppObject = nullptr;
         *pRet = 0;
@@ -475,7 +504,7 @@ HRESULT CZEBIntInstallation::createNativeTypeObject(GUID typeId, DWORD access, I
 HRESULT CZEBIntInstallation::removeTypeObjectFromCache(GUID typeId, DWORD access, IUnknown* pObject,
                                                        DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeTypeObjectFromCache");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = 0;
         if (!typeAccessible(typeId, access, pRet, rec)) return S_OK;
@@ -489,7 +518,7 @@ HRESULT CZEBIntInstallation::removeTypeObjectFromCache(GUID typeId, DWORD access
 
 HRESULT CZEBIntInstallation::clearTypeCache(DWORD access, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::clearTypeCache");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = 0;
         if (!accessGranted(access, {ACCESS_CLEAR_CACHE}, pRet, rec)) return S_OK;
@@ -502,7 +531,7 @@ HRESULT CZEBIntInstallation::clearTypeCache(DWORD access, DWORD* pRet) {
 HRESULT CZEBIntInstallation::getClsidByToolTypeID(GUID toolTypeId, DWORD access, CLSID* pClsid,
                                                   DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getClsidByToolTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pClsid || !pRet) return nullArg(rec);
         *pClsid = GUID_NULL;
         *pRet = 0;
@@ -514,7 +543,7 @@ HRESULT CZEBIntInstallation::getClsidByToolTypeID(GUID toolTypeId, DWORD access,
 
 HRESULT CZEBIntInstallation::exportTypeData(GUID typeId, IStorage** ppStorage, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::exportTypeData");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!ppStorage || !pRet) return nullArg(rec);
         *ppStorage = nullptr;
         *pRet = m_exchange ? m_exchange->exportTypeData(typeId, ppStorage) : PRET_FAILURE;
@@ -524,7 +553,7 @@ HRESULT CZEBIntInstallation::exportTypeData(GUID typeId, IStorage** ppStorage, D
 
 HRESULT CZEBIntInstallation::importTypeData(IStorage* pSource, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::importTypeData");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pSource || !pRet) return nullArg(rec);
         *pRet = m_exchange ? m_exchange->importTypeData(pSource) : PRET_FAILURE;
         return S_OK;
@@ -534,13 +563,13 @@ HRESULT CZEBIntInstallation::importTypeData(IStorage* pSource, DWORD* pRet) {
 HRESULT CZEBIntInstallation::getAttrListByTypeID(GUID typeId, DWORD* pCount, ZEB_AttrPair** ppPairs,
                                                  DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getAttrListByTypeID");
-    return guardedMethod(
+    return serialised(
         rec, [&]() -> HRESULT { return attributeList(typeId, pCount, ppPairs, pRet, rec); });
 }
 
 HRESULT CZEBIntInstallation::refreshXMLTypeOnDemand(DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::refreshXMLTypeOnDemand");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = 0;
         if (m_classification && !m_classification->refreshXMLTypeOnDemand()) *pRet = PRET_FAILURE;
@@ -552,7 +581,7 @@ HRESULT CZEBIntInstallation::refreshXMLTypeOnDemand(DWORD* pRet) {
 
 HRESULT CZEBIntInstallation::getTypeIDList(DWORD* pCount, GUID** ppTypeIds) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIDList");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pCount || !ppTypeIds) return nullArg(rec);
         *pCount = 0;
         *ppTypeIds = nullptr;
@@ -562,7 +591,7 @@ HRESULT CZEBIntInstallation::getTypeIDList(DWORD* pCount, GUID** ppTypeIds) {
 
 HRESULT CZEBIntInstallation::getTypeIDListByClass(LONG typeClass, DWORD* pCount, GUID** ppTypeIds) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIDListByClass");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pCount || !ppTypeIds) return nullArg(rec);
         *pCount = 0;
         *ppTypeIds = nullptr;
@@ -572,7 +601,7 @@ HRESULT CZEBIntInstallation::getTypeIDListByClass(LONG typeClass, DWORD* pCount,
 
 HRESULT CZEBIntInstallation::getTypeIDListByVIDName(LPCSTR name, DWORD* pCount, GUID** ppTypeIds) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIDListByVIDName");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!name || !pCount || !ppTypeIds) return nullArg(rec);
         *pCount = 0;
         *ppTypeIds = nullptr;
@@ -582,7 +611,7 @@ HRESULT CZEBIntInstallation::getTypeIDListByVIDName(LPCSTR name, DWORD* pCount, 
 
 HRESULT CZEBIntInstallation::getTypeNameMap(DWORD* pCount, ZEB_TypeNameEntry** ppMap) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeNameMap");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pCount || !ppMap) return nullArg(rec);
         *pCount = 0;
         *ppMap = nullptr;
@@ -593,7 +622,7 @@ HRESULT CZEBIntInstallation::getTypeNameMap(DWORD* pCount, ZEB_TypeNameEntry** p
 HRESULT CZEBIntInstallation::getTypeNameMapByClass(LONG typeClass, DWORD* pCount,
                                                    ZEB_TypeNameEntry** ppMap) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeNameMapByClass");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pCount || !ppMap) return nullArg(rec);
         *pCount = 0;
         *ppMap = nullptr;
@@ -603,7 +632,7 @@ HRESULT CZEBIntInstallation::getTypeNameMapByClass(LONG typeClass, DWORD* pCount
 
 HRESULT CZEBIntInstallation::getTypeByID(GUID typeId, IUnknown** ppType, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeByID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!ppType || !pRet) return nullArg(rec);
         *ppType = nullptr;
         *pRet = translateRet(m_typeCont.getTypeByID(typeId, ppType));
@@ -614,7 +643,7 @@ HRESULT CZEBIntInstallation::getTypeByID(GUID typeId, IUnknown** ppType, DWORD* 
 HRESULT CZEBIntInstallation::getTypeByIDAndClass(GUID typeId, LONG typeClass, IUnknown** ppType,
                                                  DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeByIDAndClass");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!ppType || !pRet) return nullArg(rec);
         *ppType = nullptr;
         *pRet = translateRet(m_typeCont.getTypeByID(typeClass, typeId, ppType));
@@ -624,7 +653,7 @@ HRESULT CZEBIntInstallation::getTypeByIDAndClass(GUID typeId, LONG typeClass, IU
 
 HRESULT CZEBIntInstallation::getTypeNameByID(GUID typeId, char** ppName, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeNameByID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!ppName || !pRet) return nullArg(rec);
         return typeNameStep(typeId, m_typeCont.getTypeNameByID(typeId), ppName, pRet, rec);
     });
@@ -632,7 +661,7 @@ HRESULT CZEBIntInstallation::getTypeNameByID(GUID typeId, char** ppName, DWORD* 
 
 HRESULT CZEBIntInstallation::getTypeVIDNameByID(GUID typeId, char** ppName, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeVIDNameByID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!ppName || !pRet) return nullArg(rec);
         *ppName = nullptr;
         *pRet = 0;
@@ -643,7 +672,7 @@ HRESULT CZEBIntInstallation::getTypeVIDNameByID(GUID typeId, char** ppName, DWOR
 HRESULT CZEBIntInstallation::getTypeNameByIDAndClass(GUID typeId, LONG typeClass, char** ppName,
                                                      DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeNameByIDAndClass");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!ppName || !pRet) return nullArg(rec);
         return typeNameStep(typeId, m_typeCont.getTypeNameByIDAndClass(typeClass, typeId), ppName,
                             pRet, rec);
@@ -653,7 +682,7 @@ HRESULT CZEBIntInstallation::getTypeNameByIDAndClass(GUID typeId, LONG typeClass
 HRESULT CZEBIntInstallation::getTypeVIDNameByIDAndClass(GUID typeId, LONG typeClass, char** ppName,
                                                         DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeVIDNameByIDAndClass");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!ppName || !pRet) return nullArg(rec);
         *ppName = nullptr;
         *pRet = 0;
@@ -664,7 +693,7 @@ HRESULT CZEBIntInstallation::getTypeVIDNameByIDAndClass(GUID typeId, LONG typeCl
 
 HRESULT CZEBIntInstallation::getTypeIdByName(LPCSTR name, GUID* pTypeId, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIdByName");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!name || !pTypeId || !pRet) return nullArg(rec);
         *pTypeId = GUID_NULL;
         *pRet = 0;
@@ -675,7 +704,7 @@ HRESULT CZEBIntInstallation::getTypeIdByName(LPCSTR name, GUID* pTypeId, DWORD* 
 
 HRESULT CZEBIntInstallation::getTypeIdByVIDName(LPCSTR name, GUID* pTypeId, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIdByVIDName");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!name || !pTypeId || !pRet) return nullArg(rec);
         *pTypeId = GUID_NULL;
         *pRet = 0;
@@ -687,7 +716,7 @@ HRESULT CZEBIntInstallation::getTypeIdByVIDName(LPCSTR name, GUID* pTypeId, DWOR
 HRESULT CZEBIntInstallation::getTypeIdByNameAndClass(LPCSTR name, LONG typeClass, GUID* pTypeId,
                                                      DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIdByNameAndClass");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!name || !pTypeId || !pRet) return nullArg(rec);
         *pTypeId = GUID_NULL;
         *pRet = 0;
@@ -699,7 +728,7 @@ HRESULT CZEBIntInstallation::getTypeIdByNameAndClass(LPCSTR name, LONG typeClass
 HRESULT CZEBIntInstallation::getTypeIdByVIDNameAndClass(LPCSTR name, LONG typeClass, GUID* pTypeId,
                                                         DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIdByVIDNameAndClass");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!name || !pTypeId || !pRet) return nullArg(rec);
         *pTypeId = GUID_NULL;
         *pRet = 0;
@@ -711,7 +740,7 @@ HRESULT CZEBIntInstallation::getTypeIdByVIDNameAndClass(LPCSTR name, LONG typeCl
 
 HRESULT CZEBIntInstallation::isType(GUID typeId, BOOL* pIsType) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::isType");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pIsType) return nullArg(rec);
         *pIsType = m_typeCont.isType(typeId) ? TRUE : FALSE;
         return S_OK;
@@ -720,7 +749,7 @@ HRESULT CZEBIntInstallation::isType(GUID typeId, BOOL* pIsType) {
 
 HRESULT CZEBIntInstallation::getTypeClass(GUID typeId, LONG* pTypeClass, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeClass");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pTypeClass || !pRet) return nullArg(rec);
         *pRet = 0;
         *pTypeClass = m_typeCont.getTypeClass(typeId);
@@ -731,7 +760,7 @@ HRESULT CZEBIntInstallation::getTypeClass(GUID typeId, LONG* pTypeClass, DWORD* 
 
 HRESULT CZEBIntInstallation::getTypeIDByRTID(RTTypeID rtTypeId, GUID* pTypeId, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIDByRTID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pTypeId || !pRet) return nullArg(rec);
         *pRet = 0;
         *pTypeId = m_typeCont.getTypeIDByRTID(rtTypeId);
@@ -746,7 +775,7 @@ HRESULT CZEBIntInstallation::getTypeIDByRTID(RTTypeID rtTypeId, GUID* pTypeId, D
 HRESULT CZEBIntInstallation::getTypeIDByRTIDandClass(RTTypeID rtTypeId, LONG typeClass,
                                                      GUID* pTypeId, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getTypeIDByRTIDandClass");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pTypeId || !pRet) return nullArg(rec);
         *pRet = 0;
         *pTypeId = m_typeCont.getTypeIDByRTID(typeClass, rtTypeId);
@@ -760,7 +789,7 @@ HRESULT CZEBIntInstallation::getTypeIDByRTIDandClass(RTTypeID rtTypeId, LONG typ
 
 HRESULT CZEBIntInstallation::getRTIDByTypeID(GUID typeId, RTTypeID* pRTTypeId, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getRTIDByTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRTTypeId || !pRet) return nullArg(rec);
         *pRet = 0;
         RTTypeID rt = RTTYPEID_INVALID;
@@ -773,7 +802,7 @@ HRESULT CZEBIntInstallation::getRTIDByTypeID(GUID typeId, RTTypeID* pRTTypeId, D
 HRESULT CZEBIntInstallation::getRTIDByTypeIDandClass(GUID typeId, LONG typeClass,
                                                      RTTypeID* pRTTypeId, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getRTIDByTypeIDandClass");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pRTTypeId || !pRet) return nullArg(rec);
         *pRet = 0;
         RTTypeID rt = RTTYPEID_INVALID;
@@ -785,7 +814,7 @@ HRESULT CZEBIntInstallation::getRTIDByTypeIDandClass(GUID typeId, LONG typeClass
 
 HRESULT CZEBIntInstallation::getToolByToolTypeID(GUID toolTypeId, IUnknown** ppTool, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getToolByToolTypeID");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!ppTool || !pRet) return nullArg(rec);
         *ppTool = nullptr;
         *pRet = translateRet(m_tools ? m_tools->getToolByID(toolTypeId, ppTool) : IS_INTERNAL);
@@ -795,7 +824,7 @@ HRESULT CZEBIntInstallation::getToolByToolTypeID(GUID toolTypeId, IUnknown** ppT
 
 HRESULT CZEBIntInstallation::isTool(GUID toolTypeId, BOOL* pIsTool) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::isTool");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pIsTool) return nullArg(rec);
         *pIsTool = (m_tools && m_tools->isTool(toolTypeId)) ? TRUE : FALSE;
         return S_OK;
@@ -807,13 +836,13 @@ HRESULT CZEBIntInstallation::isTool(GUID toolTypeId, BOOL* pIsTool) {
 HRESULT CZEBIntInstallation::getAttributes(GUID typeId, DWORD* pCount, ZEB_AttrPair** ppPairs,
                                            DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getAttributes");
-    return guardedMethod(
+    return serialised(
         rec, [&]() -> HRESULT { return attributeList(typeId, pCount, ppPairs, pRet, rec); });
 }
 
 HRESULT CZEBIntInstallation::getAttributes(GUID typeId, ZEB_AttrBlock* pBlock, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getAttributes");
-    return guardedMethod(rec, [&]() -> HRESULT {
+    return serialised(rec, [&]() -> HRESULT {
         if (!pBlock || !pRet) return nullArg(rec);
         *pRet = 0;
         // Install entries keep no attribute block yet: an installed type answers an empty one.

@@ -23,9 +23,31 @@
 //   - tool operations answer 0xBE02FFFF, isTool 0;
 //   - exportTypeData/importTypeData answer 0xBE02FFFF.
 //
-// Apartment-threaded: one thread calls it, one call at a time.
+// Threads. The object belongs to the thread that made it, and its callers
+// are meant to call it there. But the runtime hands out the object itself,
+// not a proxy that would carry a call over to that thread: a pointer taken
+// from the interface table or a holder on another thread is this object.
+// Two things do reach it from other threads in the ordinary course:
+//   - references taken and dropped there (interface table, holders, a type
+//     object asking the project handler for the installation): the
+//     reference count is atomic;
+//   - the cache call of a weak type object whose last holder lives on a
+//     worker thread and that dies there (removeTypeObjectFromCache): every
+//     operation runs under the call lock, so such a call waits until the
+//     operation under way is over, the one-call-at-a-time that the owner's
+//     message queue gives on Windows.
+// The lock is re-entrant (type objects and message handlers that call back
+// on the owner's thread pass), uncontended on the owner's thread, and left
+// while the type container waits, pumping messages, for a type object to
+// finish an installation step, so a worker that calls back before it
+// reports is served meanwhile. REQUIRES of a type object: it does not wait,
+// while it is being released, for a thread that calls the installation.
+// typeCont() hands out the container without the lock, and the set...
+// members take none: they are for the owner's thread while no other thread
+// can call in (setting up, inspecting).
 #pragma once
 
+#include "co/CCoCriticalSection.h"
 #include "h/IMC_Installation.h"
 #include "is/CIsTypeCont.h"
 #include "is/InstallationPorts.h"
@@ -34,11 +56,11 @@
 #include <memory>
 
 class CZEBIntInstallation final
-    : public zeb::SingleThreadComObject<CZEBIntInstallation, IMC_Installation,
-                                        IMC_InstallationDetails, IMC_InternalInstallation,
-                                        IMC_InstallNavigate, IMC_PEInstallation> {
+    : public zeb::ComObject<CZEBIntInstallation, IMC_Installation, IMC_InstallationDetails,
+                            IMC_InternalInstallation, IMC_InstallNavigate, IMC_PEInstallation> {
 public:
     CZEBIntInstallation();
+    ~CZEBIntInstallation();
 
     // Collaborators (null detaches).
     void setClassification(std::shared_ptr<zeb::TypeClassificationPort> port) {
@@ -142,6 +164,7 @@ public:
     HRESULT getAttributes(GUID typeId, ZEB_AttrBlock* pBlock, DWORD* pRet) override;
 
 private:
+    template <class F> HRESULT serialised(CCoTraceRecord& rec, F&& body);
     HRESULT addXMLNode(const GUID& typeId, const String& name, TypeClass typeClass, DWORD* pRet);
     void removeXMLNode(const GUID& typeId, CCoTraceRecord& rec);
     // The access check of a type's internal operations, then the type itself:
@@ -158,6 +181,7 @@ private:
     HRESULT nameMap(const std::map<GUID, String>& names, DWORD* pCount, ZEB_TypeNameEntry** ppMap,
                     CCoTraceRecord& rec);
 
+    CCoCriticalSection m_csCalls; // the call lock; declared first, it goes last
     CIsTypeCont m_typeCont;
     std::shared_ptr<zeb::TypeClassificationPort> m_classification;
     std::shared_ptr<zeb::InstallationStorePort> m_store;

@@ -12,6 +12,7 @@ using zeb::test::freshGuid;
 using zeb::test::ScriptedClass;
 
 constexpr GUID kFamily = makeGuid("FA000000-0000-0000-0000-000000000001");
+constexpr GUID kAllOnes = makeGuid("FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF");
 
 class TypeContainer : public ::testing::Test {
 protected:
@@ -68,6 +69,14 @@ TEST_F(TypeContainer, RuntimeIdentityMayOnlyBeSharedByMajorVersionsOfOneFamily) 
     EXPECT_EQ(install(b30), IS_TYPE_ID);
     EXPECT_EQ(install(free1), IS_OK); // the invalid value is exempt
     EXPECT_EQ(install(free2), IS_OK);
+    // Only guidVersion and nMajor make the identity: with those of the
+    // invalid value a type has none and conflicts with nobody; types without
+    // one are no family of the all-0xFF guidVersion either.
+    ScriptedClass nearly("Nearly.1", {kAllOnes, 0xFFFF, 0}), odd("Odd.5", {kAllOnes, 5, 0}),
+        odd2("Odd2.5", {kAllOnes, 5, 1});
+    EXPECT_EQ(install(nearly), IS_OK);
+    EXPECT_EQ(install(odd), IS_OK);
+    EXPECT_EQ(install(odd2), IS_TYPE_ID); // odd has that identity
 }
 
 TEST_F(TypeContainer, RegistrationFailuresLeaveTheContainerUnchanged) {
@@ -105,6 +114,11 @@ TEST_F(TypeContainer, GenericTypesTakeTheCallersIdentifierAndName) {
     EXPECT_EQ(cont.addGenericTypeByClass(TC_GenericObject, lib.clsid, freshGuid(), "Gen3.1.0"),
               IS_OK);
     EXPECT_EQ(cont.getTypeNameByID(id).view(), "Gen.1.0");
+    // The no-type value is what failed lookups answer: no type may carry it.
+    EXPECT_EQ(cont.addGenericTypeByClass(TC_GenericObject, lib.clsid, GUID_NOTYPE, "Gen4.1.0"),
+              10u);
+    EXPECT_FALSE(cont.isType(GUID_NOTYPE));
+    EXPECT_EQ(cont.getTypeIdByName("Gen4.1.0"), GUID_NOTYPE);
 }
 
 TEST_F(TypeContainer, RemovingChecksPresenceAndClass) {
@@ -141,6 +155,8 @@ TEST_F(TypeContainer, RuntimeLookupIgnoresTheMinorVersionAndNeverMatchesTheInval
     EXPECT_EQ(cont.getTypeIDByRTID(TC_Library, {kFamily, 4, 9}), GUID_NOTYPE);
     EXPECT_EQ(cont.getTypeIDByRTID({kFamily, 5, 0}), GUID_NOTYPE);
     EXPECT_EQ(cont.getTypeIDByRTID(RTTYPEID_INVALID), GUID_NOTYPE);
+    EXPECT_EQ(cont.getTypeIDByRTID({kAllOnes, 0xFFFF, 0}), GUID_NOTYPE); // nMinor never matters
+    EXPECT_EQ(cont.getTypeIDByRTID(TC_Device, {kAllOnes, 0xFFFF, 3}), GUID_NOTYPE);
     RTTypeID rt{};
     EXPECT_EQ(cont.getRTIDByTypeID(TC_Library, id, rt), IS_TYPE_ID);
     EXPECT_TRUE(isInvalid(rt));

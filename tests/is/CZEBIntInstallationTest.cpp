@@ -111,6 +111,16 @@ TEST_F(Installation, ClassArgumentsOutsideTheAcceptedSetAreRefused) {
     EXPECT_EQ(doc->added, std::vector<GUID>{generic}); // keyed by the type identifier
 }
 
+TEST_F(Installation, TheGenericOverloadRefusesTheNoTypeIdentifier) {
+    DWORD ret = 0;
+    EXPECT_EQ(inst->addTypeByClass(CLSID_SampleGenericType, TC_GenericObject, GUID_NOTYPE,
+                                   "Gen.1.0", &ret),
+              S_OK);
+    EXPECT_EQ(ret, 0xBE02000Au);
+    EXPECT_TRUE(doc->added.empty());
+    EXPECT_EQ(inst->typeCont().size(), 1u);
+}
+
 TEST_F(Installation, WrongAccessCodesAreRefusedWithoutEffect) {
     DWORD ret = 0;
     IUnknown* unk = nullptr;
@@ -159,6 +169,13 @@ TEST_F(Installation, UnknownIdentifiersAndNamesAnswerTheirResultWords) {
     EXPECT_EQ(inst->getTypeIDByRTID(RTTypeID{absent, 1, 0}, &id, &ret), S_OK);
     EXPECT_EQ(id, GUID_NOTYPE);
     EXPECT_EQ(ret, PRET_INVALID_ID);
+    // A program type has no runtime identity: no runtime identifier finds it.
+    ASSERT_EQ(inst->addTypeByClass(CLSID_SampleProgramType, TC_Program, &ret), S_OK);
+    ASSERT_EQ(ret, 0u);
+    const GUID allOnes = makeGuid("FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF");
+    EXPECT_EQ(inst->getTypeIDByRTID(RTTypeID{allOnes, 0xFFFF, 0}, &id, &ret), S_OK);
+    EXPECT_EQ(id, allOnes);
+    EXPECT_EQ(ret, 0xBE020005u);
     RTTypeID rt{};
     EXPECT_EQ(inst->getRTIDByTypeID(absent, &rt, &ret), S_OK);
     EXPECT_TRUE(isInvalid(rt));
@@ -191,6 +208,21 @@ TEST_F(Installation, ProgramTypesAreRemovedOnlyByClass) {
     EXPECT_EQ(inst->removeTypeByClass(TYPEID_SampleProgram, TC_Program, &ret), S_OK);
     EXPECT_EQ(ret, 0u);
     EXPECT_FALSE(inst->typeCont().isType(TYPEID_SampleProgram));
+}
+
+TEST_F(Installation, RemovingByAWrongClassLeavesTheTypeAndItsDocumentNode) {
+    DWORD ret = 0;
+    ASSERT_EQ(inst->addTypeByClass(CLSID_SampleDriveType, TC_Device, &ret), S_OK);
+    ASSERT_EQ(ret, 0u);
+    EXPECT_EQ(inst->removeTypeByClass(TYPEID_SampleDrive, TC_Library, &ret), S_OK);
+    EXPECT_EQ(ret, 0xBE020038u);
+    EXPECT_EQ(inst->removeTypeByClass(freshGuid(), TC_Device, &ret), S_OK); // not installed
+    EXPECT_EQ(ret, 0xBE020038u);
+    EXPECT_TRUE(doc->removed.empty()); // the document is touched only for a real removal
+    EXPECT_TRUE(inst->typeCont().isType(TYPEID_SampleDrive));
+    EXPECT_EQ(inst->removeTypeByClass(TYPEID_SampleDrive, TC_Device, &ret), S_OK);
+    EXPECT_EQ(ret, 0u);
+    EXPECT_EQ(doc->removed, std::vector<GUID>{TYPEID_SampleDrive});
 }
 
 TEST_F(Installation, ResultsAreHandedOverInTaskMemory) {
