@@ -101,9 +101,11 @@ GUID scanByVidName(const CIsTypeCont& cont, const std::string& name) {
     return best;
 }
 
+// Types without a runtime identity match no runtime-identifier lookup.
 GUID scanByRuntimeId(const CIsTypeCont& cont, const RTTypeID& rt) {
+    if (!hasRuntimeIdentity(rt)) return GUID_NOTYPE;
     for (const auto& [id, entry] : cont.entries())
-        if (sameRuntimeIdentity(entry->m_rtTypeID, rt)) return isInvalid(rt) ? GUID_NOTYPE : id;
+        if (sameRuntimeIdentity(entry->m_rtTypeID, rt)) return id;
     return GUID_NOTYPE;
 }
 
