@@ -116,8 +116,10 @@ HRESULT XmlDocument::wrap(xmlNodePtr node, REFIID riid, void** ppv) {
         hr = XmlNode::createInstance(nullptr, uuidof<IXMLDOMNode>(),
                                      reinterpret_cast<void**>(&created), *this, node);
         break;
+    case XML_DOCUMENT_NODE:
+        return S_FALSE; // the top of an earlier tree: no parent to give
     default:
-        return E_FAIL; // an earlier tree's document node, declarations ...
+        return E_FAIL; // declarations and other nodes the DOM does not show
     }
     if (FAILED(hr)) return hr;
     m_wrappers.emplace(node, created);
@@ -138,25 +140,27 @@ bool XmlDocument::hasLiveWrapper(xmlNodePtr root) const {
     return live;
 }
 
-// Frees a detached subtree once nothing refers into it, then every earlier
-// tree that neither a wrapper nor a detached subtree still uses (a node's
-// names may live in its tree's dictionary, so the tree goes last).
+// Frees a detached subtree once nothing refers into it, and an earlier tree
+// once neither a wrapper nor a detached subtree uses it (a node's names may
+// live in its tree's dictionary, so the tree goes last).
 void XmlDocument::collect(xmlNodePtr root) {
-    if (m_detached.count(root) && !hasLiveWrapper(root)) {
+    xmlDocPtr tree = nullptr;
+    if (root->type == XML_DOCUMENT_NODE) {
+        tree = reinterpret_cast<xmlDocPtr>(root);
+    } else if (m_detached.count(root) && !hasLiveWrapper(root)) {
+        tree = root->doc;
         m_detached.erase(root);
         xmlFreeNode(root);
     }
-    for (size_t i = 0; i < m_retired.size();) {
-        xmlDocPtr d = m_retired[i];
-        bool used = hasLiveWrapper(reinterpret_cast<xmlNodePtr>(d));
+    if (!tree || tree == m_doc) return;
+    for (auto it = m_retired.begin(); it != m_retired.end(); ++it) {
+        if (*it != tree) continue;
+        if (hasLiveWrapper(reinterpret_cast<xmlNodePtr>(tree))) return;
         for (xmlNodePtr n : m_detached)
-            used = used || n->doc == d;
-        if (used) {
-            ++i;
-        } else {
-            xmlFreeDoc(d);
-            m_retired.erase(m_retired.begin() + static_cast<std::ptrdiff_t>(i));
-        }
+            if (n->doc == tree) return;
+        m_retired.erase(it);
+        xmlFreeDoc(tree);
+        return;
     }
 }
 
@@ -195,6 +199,10 @@ HRESULT XmlDocument::insert(xmlNodePtr parent, IXMLDOMNode* newChild, xmlNodePtr
     xmlNodePtr child = nodeOf(newChild);
     if (!child) return E_INVALIDARG;
     if (parent->type != XML_ELEMENT_NODE && parent->type != XML_DOCUMENT_NODE) return E_FAIL;
+    // A parent in an earlier tree (kept alive by a caller after a load)
+    // takes no new nodes: they would be freed with a tree they do not
+    // belong to.
+    if (parent->doc != m_doc) return E_FAIL;
     switch (child->type) {
     case XML_ELEMENT_NODE:
     case XML_COMMENT_NODE:

@@ -378,7 +378,7 @@ template <class I> HRESULT XmlNodeBase<I>::put_text(BSTR text) {
         // stays valid as a detached node.
         while (n->children)
             owner().discard(n->children);
-        xmlNodePtr t = xmlNewDocText(owner().doc(), xc(value));
+        xmlNodePtr t = xmlNewDocText(n->doc, xc(value));
         if (!t) return E_OUTOFMEMORY;
         t->parent = n;
         n->children = n->last = t;
@@ -589,7 +589,7 @@ HRESULT XmlElement::setAttribute(BSTR name, VARIANT value) {
         xmlNodePtr attr = reinterpret_cast<xmlNodePtr>(a);
         while (attr->children)
             owner().discard(attr->children);
-        xmlNodePtr t = xmlNewDocText(owner().doc(), xc(text));
+        xmlNodePtr t = xmlNewDocText(n->doc, xc(text));
         if (!t) return E_OUTOFMEMORY;
         t->parent = attr;
         attr->children = attr->last = t;

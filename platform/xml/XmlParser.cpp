@@ -89,12 +89,17 @@ void initialise() {
     static std::once_flag once;
     std::call_once(once, [] {
         xmlInitParser();
-        xmlSetGenericErrorFunc(nullptr, silentGeneric);
-        xmlSetStructuredErrorFunc(nullptr, silentStructured);
         xsltSetGenericErrorFunc(nullptr, silentGeneric);
         xsltSetLoaderFunc(loadForXslt);
         exsltRegisterAll();
     });
+    // libxml2 keeps its error handlers per thread.
+    thread_local const bool silenced = [] {
+        xmlSetGenericErrorFunc(nullptr, silentGeneric);
+        xmlSetStructuredErrorFunc(nullptr, silentStructured);
+        return true;
+    }();
+    (void)silenced;
 }
 
 xmlDocPtr parseHardened(std::string_view bytes, const char* encoding, const char* url,

@@ -153,4 +153,14 @@ TEST(XmlDomLoad, NodesOfAReplacedTreeStayValid) {
     ASSERT_TRUE(doc.loadXml(u"<New/>"));
     EXPECT_EQ(u8(kept.xml()), "<Kept>k</Kept>");
     EXPECT_EQ(u8(doc.documentElement().xml()), "<New/>");
+    // The old root has no parent any more and takes no new nodes.
+    xml::DomNode oldRoot = kept.parentNode();
+    EXPECT_EQ(u8(oldRoot.nodeName()), "Old");
+    EXPECT_FALSE(oldRoot.parentNode());
+    ComPtr<IXMLDOMNode> out;
+    EXPECT_EQ(oldRoot.get()->appendChild(doc.createElement(u"X").get(), &out), E_FAIL);
+    // Moving a node of the old tree into the new one inserts a copy.
+    doc.documentElement().appendChild(kept);
+    EXPECT_EQ(u8(doc.documentElement().xml()), "<New><Kept>k</Kept></New>");
+    EXPECT_EQ(u8(oldRoot.xml()), "<Old><Kept>k</Kept></Old>");
 }
