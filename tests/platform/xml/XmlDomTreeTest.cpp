@@ -117,6 +117,43 @@ TEST(XmlDomTree, RemovedNodeStaysUsableAndCanBeInsertedAgain) {
     EXPECT_EQ(u8(root.xml()), "<R><B/><A k=\"1\"><Inner>t</Inner></A></R>");
 }
 
+TEST(XmlDomTree, InsertBeforeAndNavigation) {
+    DomDocument doc = loaded("<R><A/><C/></R>");
+    DomElement rootElement = doc.documentElement();
+    IXMLDOMNode* root = rootElement.get();
+    DomNode c = doc.selectSingleNode(u"/R/C");
+    DomElement b = doc.createElement(u"B");
+    ComPtr<IXMLDOMNode> out;
+    EXPECT_EQ(root->insertBefore(b.get(), Variant(static_cast<IUnknown*>(c.get())), &out), S_OK);
+    EXPECT_TRUE(DomNode(out) == b);
+    // No reference node appends.
+    DomElement d = doc.createElement(u"D");
+    out = nullptr;
+    EXPECT_EQ(root->insertBefore(d.get(), Variant(), &out), S_OK);
+    EXPECT_EQ(u8(doc.documentElement().xml()), "<R><A/><B/><C/><D/></R>");
+    // A reference node that is not a child is refused.
+    DomElement e = doc.createElement(u"E");
+    out = nullptr;
+    EXPECT_EQ(root->insertBefore(e.get(), Variant(static_cast<IUnknown*>(e.get())), &out),
+              E_INVALIDARG);
+    // Navigation.
+    ComPtr<IXMLDOMNode> first, last, next, previous;
+    EXPECT_EQ(root->get_firstChild(&first), S_OK);
+    EXPECT_EQ(root->get_lastChild(&last), S_OK);
+    EXPECT_TRUE(DomNode(last) == d);
+    EXPECT_EQ(first->get_nextSibling(&next), S_OK);
+    EXPECT_TRUE(DomNode(next) == b);
+    EXPECT_EQ(first->get_previousSibling(&previous), S_FALSE);
+    EXPECT_EQ(previous.get(), nullptr);
+    VARIANT_BOOL has = VARIANT_TRUE;
+    EXPECT_EQ(first->hasChildNodes(&has), S_FALSE);
+    EXPECT_EQ(has, VARIANT_FALSE);
+    // Removing a node that is not a child is refused and changes nothing.
+    out = nullptr;
+    EXPECT_EQ(root->removeChild(e.get(), &out), E_INVALIDARG);
+    EXPECT_EQ(u8(doc.documentElement().xml()), "<R><A/><B/><C/><D/></R>");
+}
+
 TEST(XmlDomTree, AppendingAnAttachedNodeMovesIt) {
     DomDocument doc = loaded("<R><A/><B><C/></B></R>");
     DomNode c = doc.selectSingleNode(u"//C");
