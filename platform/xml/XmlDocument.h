@@ -16,8 +16,10 @@
 //   - `text` is the concatenated text of the node and its descendants (text
 //     and CDATA, not comments or processing instructions). While
 //     preserveWhiteSpace is false (the default), leading and trailing white
-//     space of that text is trimmed, and whitespace-only text between
-//     elements is dropped on load, as the platform DOM does by default.
+//     space of an element's or the document's text is trimmed, and
+//     whitespace-only text between elements is dropped on load, as the
+//     platform DOM does by default. The text of an attribute is its value as
+//     stored, blanks included (queries return attribute values).
 //   - `xml` is libxml2's serialisation, unformatted and stable from run to
 //     run; a document's starts with <?xml version="1.0" encoding="UTF-8"?>.
 //   - selectNodes/selectSingleNode evaluate XPath 1.0 relative to the node

@@ -356,7 +356,10 @@ template <class I> HRESULT XmlNodeBase<I>::get_text(BSTR* text) {
     xmlNodePtr n = node();
     std::string content;
     if (n->type != XML_DTD_NODE) content = takeXmlString(xmlNodeGetContent(n));
-    if (!owner().preserveWhiteSpace()) {
+    // Only the gathered text of elements and documents is trimmed; an
+    // attribute's value, and a single text node, come back as stored.
+    const bool gathered = n->type == XML_ELEMENT_NODE || n->type == XML_DOCUMENT_NODE;
+    if (gathered && !owner().preserveWhiteSpace()) {
         size_t b = 0, e = content.size();
         while (b < e && isXmlSpace(content[b]))
             ++b;

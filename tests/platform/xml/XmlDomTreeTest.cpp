@@ -251,6 +251,9 @@ TEST(XmlDomAttributes, AnAttributeNodeHeldWhileRemovedStaysValid) {
 TEST(XmlDomText, TextConcatenatesDescendantsAndTrimsTheEnds) {
     DomDocument doc = loaded("<R>  a <B>b<!--c--></B><![CDATA[ d ]]><?pi e?>  </R>");
     EXPECT_EQ(u8(doc.documentElement().text()), "a b d");
+    // An attribute's text is its value, blanks included.
+    DomDocument attr = loaded("<R a=\" 5 \"/>");
+    EXPECT_EQ(u8(attr.selectSingleNode(u"/R/@a").text()), " 5 ");
     // With preserveWhiteSpace the text is as stored.
     DomDocument kept = DomDocument::create();
     ASSERT_EQ(kept.document()->put_preserveWhiteSpace(VARIANT_TRUE), S_OK);
