@@ -33,6 +33,17 @@ template <class F> void forEachNode(xmlNodePtr root, F&& f) {
     }
 }
 
+HRESULT getFlag(bool flag, VARIANT_BOOL* out) {
+    if (!out) return E_POINTER;
+    *out = flag ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
+HRESULT putFlag(bool& flag, VARIANT_BOOL value) {
+    flag = value != VARIANT_FALSE;
+    return S_OK;
+}
+
 xmlNodePtr topOf(xmlNodePtr n) {
     while (n->parent)
         n = n->parent;
@@ -259,7 +270,10 @@ void XmlDocument::setParseError(LONG code, const std::string& reason, LONG line,
 
 bool XmlDocument::parseInto(const std::string& bytes, const char* encoding, const char* url) {
     ParseFailure failure;
-    xmlDocPtr doc = parseHardened(bytes, encoding, url, m_preserveWhiteSpace, failure);
+    return loaded(parseHardened(bytes, encoding, url, m_preserveWhiteSpace, failure), failure);
+}
+
+bool XmlDocument::loaded(xmlDocPtr doc, const ParseFailure& failure) {
     if (!doc) {
         // A failed load leaves an empty document, as the platform DOM does.
         xmlDocPtr empty = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
@@ -344,13 +358,19 @@ HRESULT XmlDocument::createEntityReference(BSTR, IXMLDOMEntityReference** entity
 }
 
 HRESULT XmlDocument::getElementsByTagName(BSTR tagName, IXMLDOMNodeList** resultList) {
+    return elementsByTagName(this, "//", tagName, resultList);
+}
+
+HRESULT XmlDocument::elementsByTagName(IXMLDOMNode* context, const char* axis, BSTR tagName,
+                                       IXMLDOMNodeList** resultList) {
     if (!resultList) return E_POINTER;
     *resultList = nullptr;
     std::string name;
     if (!toUtf8(tagName, name)) return E_INVALIDARG;
+    // Checked, so that the name cannot be read as more of the expression.
     if (name != "*" && xmlValidateQName(xc(name), 0) != 0) return E_INVALIDARG;
-    Bstr query("//" + name);
-    return selectNodes(query, resultList);
+    Bstr query(axis + name);
+    return context->selectNodes(query, resultList);
 }
 
 // Elements and text nodes; the type is NODE_ELEMENT/NODE_TEXT as a number or
@@ -407,15 +427,7 @@ HRESULT XmlDocument::load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) {
     if (!toUtf8(src->bstrVal, path)) return E_INVALIDARG;
     m_url.assign(src->bstrVal ? src->bstrVal : u"", SysStringLen(src->bstrVal));
     ParseFailure failure;
-    xmlDocPtr doc = parseLocalFile(path, m_preserveWhiteSpace, failure);
-    if (!doc) {
-        xmlDocPtr empty = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
-        if (empty) replaceTree(empty);
-        setParseError(E_FAIL, failure.reason, failure.line, failure.column);
-        return S_FALSE;
-    }
-    replaceTree(doc);
-    setParseError(0, "", 0, 0);
+    if (!loaded(parseLocalFile(path, m_preserveWhiteSpace, failure), failure)) return S_FALSE;
     if (isSuccessful) *isSuccessful = VARIANT_TRUE;
     return S_OK;
 }
@@ -445,15 +457,12 @@ HRESULT XmlDocument::get_url(BSTR* urlString) {
 }
 
 HRESULT XmlDocument::get_async(VARIANT_BOOL* isAsync) {
-    if (!isAsync) return E_POINTER;
-    *isAsync = m_async ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return getFlag(m_async, isAsync);
 }
 
 // Kept for callers that set it; loading is synchronous either way.
 HRESULT XmlDocument::put_async(VARIANT_BOOL isAsync) {
-    m_async = isAsync != VARIANT_FALSE;
-    return S_OK;
+    return putFlag(m_async, isAsync);
 }
 
 HRESULT XmlDocument::abort() {
@@ -465,9 +474,7 @@ HRESULT XmlDocument::loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) {
     m_url.clear();
     std::string bytes;
     if (!toUtf8(bstrXML, bytes)) {
-        xmlDocPtr empty = xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"));
-        if (empty) replaceTree(empty);
-        setParseError(E_FAIL, "the text is not valid UTF-16", 0, 0);
+        loaded(nullptr, ParseFailure{"the text is not valid UTF-16", 0, 0});
         return S_FALSE;
     }
     // The text is already decoded: any encoding it declares is ignored.
@@ -496,31 +503,22 @@ HRESULT XmlDocument::save(VARIANT destination) {
 // validateOnParse and resolveExternals are kept as set but change nothing:
 // documents are never validated and externals never resolved.
 HRESULT XmlDocument::get_validateOnParse(VARIANT_BOOL* isValidating) {
-    if (!isValidating) return E_POINTER;
-    *isValidating = m_validateOnParse ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return getFlag(m_validateOnParse, isValidating);
 }
 HRESULT XmlDocument::put_validateOnParse(VARIANT_BOOL isValidating) {
-    m_validateOnParse = isValidating != VARIANT_FALSE;
-    return S_OK;
+    return putFlag(m_validateOnParse, isValidating);
 }
 HRESULT XmlDocument::get_resolveExternals(VARIANT_BOOL* isResolving) {
-    if (!isResolving) return E_POINTER;
-    *isResolving = m_resolveExternals ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return getFlag(m_resolveExternals, isResolving);
 }
 HRESULT XmlDocument::put_resolveExternals(VARIANT_BOOL isResolving) {
-    m_resolveExternals = isResolving != VARIANT_FALSE;
-    return S_OK;
+    return putFlag(m_resolveExternals, isResolving);
 }
 HRESULT XmlDocument::get_preserveWhiteSpace(VARIANT_BOOL* isPreserving) {
-    if (!isPreserving) return E_POINTER;
-    *isPreserving = m_preserveWhiteSpace ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return getFlag(m_preserveWhiteSpace, isPreserving);
 }
 HRESULT XmlDocument::put_preserveWhiteSpace(VARIANT_BOOL isPreserving) {
-    m_preserveWhiteSpace = isPreserving != VARIANT_FALSE;
-    return S_OK;
+    return putFlag(m_preserveWhiteSpace, isPreserving);
 }
 HRESULT XmlDocument::put_onreadystatechange(VARIANT) {
     return E_NOTIMPL;

@@ -43,6 +43,7 @@
 #pragma once
 
 #include "platform/xml/XmlNode.h"
+#include "platform/xml/XmlParser.h"
 
 #include <cstdint>
 #include <string>
@@ -152,6 +153,10 @@ public:
     // Parses `bytes` hardened; on success replaces the tree. `url` may be null.
     bool parseInto(const std::string& bytes, const char* encoding, const char* url);
 
+    // getElementsByTagName of the document ("//") and of elements (".//").
+    static HRESULT elementsByTagName(IXMLDOMNode* context, const char* axis, BSTR tagName,
+                                     IXMLDOMNodeList** resultList);
+
 protected:
     xmlNodePtr node() const override { return reinterpret_cast<xmlNodePtr>(m_doc); }
     XmlDocument& owner() const override { return const_cast<XmlDocument&>(*this); }
@@ -160,6 +165,9 @@ private:
     bool hasLiveWrapper(xmlNodePtr root) const;
     void collect(xmlNodePtr root);
     void setParseError(LONG code, const std::string& reason, LONG line, LONG linepos);
+    // Ends a load: takes `doc`, or with null empties the document and keeps
+    // `failure` as the parse error. Returns whether a tree was taken.
+    bool loaded(xmlDocPtr doc, const xml::ParseFailure& failure);
 
     xmlDocPtr m_doc = nullptr;
     // Wrapper per node: the IXMLDOMNode of a live object (no reference held).

@@ -93,24 +93,6 @@ HRESULT makeList(XmlDocument& owner, const std::vector<xmlNodePtr>& nodes, IXMLD
 
 } // namespace
 
-// ---- IDispatch ----
-
-template <class I> HRESULT XmlNodeBase<I>::GetTypeInfoCount(UINT* pctinfo) {
-    if (pctinfo) *pctinfo = 0;
-    return E_NOTIMPL;
-}
-template <class I> HRESULT XmlNodeBase<I>::GetTypeInfo(UINT, LCID, void** ppTInfo) {
-    if (ppTInfo) *ppTInfo = nullptr;
-    return E_NOTIMPL;
-}
-template <class I> HRESULT XmlNodeBase<I>::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return E_NOTIMPL;
-}
-template <class I>
-HRESULT XmlNodeBase<I>::Invoke(DISPID, REFIID, LCID, WORD, void*, VARIANT*, void*, UINT*) {
-    return E_NOTIMPL;
-}
-
 // ---- IXMLDOMNode ----
 
 template <class I> HRESULT XmlNodeBase<I>::get_nodeName(BSTR* name) {
@@ -643,13 +625,7 @@ HRESULT XmlElement::removeAttributeNode(IXMLDOMAttribute*, IXMLDOMAttribute** at
 }
 
 HRESULT XmlElement::getElementsByTagName(BSTR tagName, IXMLDOMNodeList** resultList) {
-    if (!resultList) return E_POINTER;
-    *resultList = nullptr;
-    std::string name;
-    if (!toUtf8(tagName, name)) return E_INVALIDARG;
-    if (name != "*" && xmlValidateQName(xc(name), 0) != 0) return E_INVALIDARG;
-    Bstr query(".//" + name);
-    return selectNodes(query, resultList);
+    return XmlDocument::elementsByTagName(this, ".//", tagName, resultList);
 }
 
 HRESULT XmlElement::normalize() {

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "platform/com/ComObject.h"
+#include "platform/xml/XmlDispatch.h"
 #include "platform/xml/XmlDomInterfaces.h"
 
 #include <libxml/tree.h>
@@ -33,14 +34,8 @@ struct IXmlNodeAccess : IUnknown {
     virtual XmlDocument* ownerImpl() = 0;
 };
 
-template <class I> class XmlNodeBase : public I {
+template <class I> class XmlNodeBase : public XmlDispatch<I> {
 public:
-    // IDispatch: no type information, no late binding.
-    HRESULT GetTypeInfoCount(UINT* pctinfo) override;
-    HRESULT GetTypeInfo(UINT, LCID, void** ppTInfo) override;
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, void*, VARIANT*, void*, UINT*) override;
-
     // IXMLDOMNode
     HRESULT get_nodeName(BSTR* name) override;
     HRESULT get_nodeValue(VARIANT* value) override;

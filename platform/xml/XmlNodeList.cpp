@@ -2,21 +2,6 @@
 
 namespace zeb {
 
-HRESULT XmlNodeList::GetTypeInfoCount(UINT* pctinfo) {
-    if (pctinfo) *pctinfo = 0;
-    return E_NOTIMPL;
-}
-HRESULT XmlNodeList::GetTypeInfo(UINT, LCID, void** ppTInfo) {
-    if (ppTInfo) *ppTInfo = nullptr;
-    return E_NOTIMPL;
-}
-HRESULT XmlNodeList::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return E_NOTIMPL;
-}
-HRESULT XmlNodeList::Invoke(DISPID, REFIID, LCID, WORD, void*, VARIANT*, void*, UINT*) {
-    return E_NOTIMPL;
-}
-
 HRESULT XmlNodeList::get_item(LONG index, IXMLDOMNode** listItem) {
     if (!listItem) return E_POINTER;
     *listItem = nullptr;

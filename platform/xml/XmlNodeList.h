@@ -5,6 +5,7 @@
 
 #include "platform/com/ComObject.h"
 #include "platform/com/ComPtr.h"
+#include "platform/xml/XmlDispatch.h"
 #include "platform/xml/XmlDomInterfaces.h"
 
 #include <vector>
@@ -12,16 +13,12 @@
 namespace zeb {
 
 class XmlNodeList final
-    : public SingleThreadComObject<XmlNodeList, Chain<IXMLDOMNodeList, IDispatch>> {
+    : public SingleThreadComObject<
+          XmlNodeList, Chain<XmlDispatch<IXMLDOMNodeList>, IXMLDOMNodeList, IDispatch>> {
 public:
     explicit XmlNodeList(std::vector<ComPtr<IXMLDOMNode>> nodes) noexcept
         : m_nodes(std::move(nodes)) {}
     static constexpr bool aggregatable = false;
-
-    HRESULT GetTypeInfoCount(UINT* pctinfo) override;
-    HRESULT GetTypeInfo(UINT, LCID, void** ppTInfo) override;
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, void*, VARIANT*, void*, UINT*) override;
 
     // S_FALSE and null for an index outside the list.
     HRESULT get_item(LONG index, IXMLDOMNode** listItem) override;

@@ -18,21 +18,6 @@ HRESULT copyLong(LONG v, LONG* out) {
 
 } // namespace
 
-HRESULT XmlParseError::GetTypeInfoCount(UINT* pctinfo) {
-    if (pctinfo) *pctinfo = 0;
-    return E_NOTIMPL;
-}
-HRESULT XmlParseError::GetTypeInfo(UINT, LCID, void** ppTInfo) {
-    if (ppTInfo) *ppTInfo = nullptr;
-    return E_NOTIMPL;
-}
-HRESULT XmlParseError::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return E_NOTIMPL;
-}
-HRESULT XmlParseError::Invoke(DISPID, REFIID, LCID, WORD, void*, VARIANT*, void*, UINT*) {
-    return E_NOTIMPL;
-}
-
 HRESULT XmlParseError::get_errorCode(LONG* errorCode) {
     return copyLong(m_code, errorCode);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "platform/com/ComObject.h"
+#include "platform/xml/XmlDispatch.h"
 #include "platform/xml/XmlDomInterfaces.h"
 
 #include <string>
@@ -13,18 +14,14 @@
 namespace zeb {
 
 class XmlParseError final
-    : public SingleThreadComObject<XmlParseError, Chain<IXMLDOMParseError, IDispatch>> {
+    : public SingleThreadComObject<
+          XmlParseError, Chain<XmlDispatch<IXMLDOMParseError>, IXMLDOMParseError, IDispatch>> {
 public:
     XmlParseError(LONG code, std::u16string reason, std::u16string url, LONG line,
                   LONG linepos) noexcept
         : m_code(code), m_reason(std::move(reason)), m_url(std::move(url)), m_line(line),
           m_linepos(linepos) {}
     static constexpr bool aggregatable = false;
-
-    HRESULT GetTypeInfoCount(UINT* pctinfo) override;
-    HRESULT GetTypeInfo(UINT, LCID, void** ppTInfo) override;
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override;
-    HRESULT Invoke(DISPID, REFIID, LCID, WORD, void*, VARIANT*, void*, UINT*) override;
 
     HRESULT get_errorCode(LONG* errorCode) override;
     HRESULT get_url(BSTR* urlString) override;
