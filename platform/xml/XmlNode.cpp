@@ -422,6 +422,8 @@ template <class I> HRESULT XmlNodeBase<I>::get_xml(BSTR* xmlString) {
     std::string text(reinterpret_cast<const char*>(xmlBufferContent(buffer)),
                      static_cast<size_t>(xmlBufferLength(buffer)));
     xmlBufferFree(buffer);
+    // libxml2 writes an attribute as it stands in a start tag, after a blank.
+    if (n->type == XML_ATTRIBUTE_NODE && !text.empty() && text.front() == ' ') text.erase(0, 1);
     return putBstr(text, xmlString);
 }
 

@@ -212,6 +212,7 @@ TEST(XmlDomAttributes, SetGetAndRemove) {
     root.setAttribute(u"a", u"2");
     root.setAttribute(u"b", u"");
     EXPECT_EQ(u8(root.xml()), "<R a=\"2\" b=\"\"/>");
+    EXPECT_EQ(u8(doc.selectSingleNode(u"/R/@a").xml()), "a=\"2\"");
     root.removeAttribute(u"a");
     EXPECT_EQ(u8(root.xml()), "<R b=\"\"/>");
     // Values that are not strings arrive as their text; booleans as numbers.
