@@ -86,6 +86,7 @@ struct IXMLDOMNode : IDispatch {
     virtual HRESULT get_namespaceURI(BSTR* namespaceURI) = 0;
     virtual HRESULT get_prefix(BSTR* prefixString) = 0;
     virtual HRESULT get_baseName(BSTR* nameString) = 0;
+    // The output object must be one of our documents (VT_UNKNOWN/VT_DISPATCH).
     virtual HRESULT transformNodeToObject(IXMLDOMNode* stylesheet, VARIANT outputObject) = 0;
 };
 
@@ -153,8 +154,10 @@ struct IXMLDOMDocument : IXMLDOMNode {
     createEntityReference(BSTR name,
                           IXMLDOMEntityReference** entityRef) = 0; // [not implemented]
     virtual HRESULT getElementsByTagName(BSTR tagName, IXMLDOMNodeList** resultList) = 0;
+    // Elements and text nodes only; other types answer E_NOTIMPL.
     virtual HRESULT createNode(VARIANT type, BSTR name, BSTR namespaceURI, IXMLDOMNode** node) = 0;
     virtual HRESULT nodeFromID(BSTR idString, IXMLDOMNode** node) = 0; // [not implemented]
+    // A local file path (VT_BSTR) only; other sources are E_INVALIDARG.
     virtual HRESULT load(VARIANT xmlSource, VARIANT_BOOL* isSuccessful) = 0;
     virtual HRESULT get_readyState(LONG* value) = 0;
     virtual HRESULT get_parseError(IXMLDOMParseError** errorObj) = 0;
@@ -163,6 +166,7 @@ struct IXMLDOMDocument : IXMLDOMNode {
     virtual HRESULT put_async(VARIANT_BOOL isAsync) = 0;
     virtual HRESULT abort() = 0;
     virtual HRESULT loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) = 0;
+    // A file path (VT_BSTR) only; other destinations are E_INVALIDARG.
     virtual HRESULT save(VARIANT destination) = 0;
     virtual HRESULT get_validateOnParse(VARIANT_BOOL* isValidating) = 0;
     virtual HRESULT put_validateOnParse(VARIANT_BOOL isValidating) = 0;
