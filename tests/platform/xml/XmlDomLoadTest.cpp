@@ -164,3 +164,33 @@ TEST(XmlDomLoad, NodesOfAReplacedTreeStayValid) {
     EXPECT_EQ(u8(doc.documentElement().xml()), "<New><Kept>k</Kept></New>");
     EXPECT_EQ(u8(oldRoot.xml()), "<Old><Kept>k</Kept></Old>");
 }
+
+TEST(XmlDomLoad, SaveWritesTheSerialisedTextThatLoadReads) {
+    TempDir dir;
+    DomDocument doc = loaded("<R a=\"\xC3\xA9\"><B/></R>");
+    EXPECT_EQ(doc.document()->save(Variant(dir.file("out.xml").c_str())), S_OK);
+    EXPECT_EQ(readFile(dir.file("out.xml")),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<R a=\"\xC3\xA9\"><B/></R>\n");
+    DomDocument again = DomDocument::create();
+    EXPECT_TRUE(again.load(dir.file("out.xml")));
+    EXPECT_EQ(u8(again.xml()), u8(doc.xml()));
+    EXPECT_EQ(doc.document()->save(Variant(dir.file("no/such/dir/out.xml").c_str())),
+              static_cast<HRESULT>(0x80070005));
+    EXPECT_EQ(doc.document()->save(Variant(3)), E_INVALIDARG);
+}
+
+TEST(XmlDomLoad, CreateNodeMakesElementsInANamespaceAndTextNodes) {
+    DomDocument doc = loaded("<R/>");
+    ComPtr<IXMLDOMNode> element, text;
+    Bstr name(u"p:Item"), uri(u"urn:p"), none;
+    ASSERT_EQ(doc.document()->createNode(Variant(1), name, uri, &element), S_OK);
+    ASSERT_EQ(doc.document()->createNode(Variant(u"text"), none, none, &text), S_OK);
+    Bstr words(u"a<b");
+    EXPECT_EQ(text->put_text(words), S_OK);
+    xml::DomNode(element).appendChild(xml::DomNode(text));
+    doc.documentElement().appendChild(xml::DomNode(element));
+    EXPECT_EQ(u8(doc.documentElement().xml()), "<R><p:Item xmlns:p=\"urn:p\">a&lt;b</p:Item></R>");
+    ComPtr<IXMLDOMNode> comment;
+    EXPECT_EQ(doc.document()->createNode(Variant(8), none, none, &comment),
+              static_cast<HRESULT>(0x80004001));
+}
