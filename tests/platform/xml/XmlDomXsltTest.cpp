@@ -65,3 +65,30 @@ TEST(XmlDomXslt, BadStylesheetsAndOutputsGiveErrors) {
     Variant elementOut(static_cast<IUnknown*>(source.documentElement().get()));
     EXPECT_EQ(source.get()->transformNodeToObject(style.get(), elementOut), E_INVALIDARG);
 }
+
+TEST(XmlDomXslt, DocumentsAStylesheetReadsAreLocalAndHardened) {
+    TempDir dir;
+    writeFile(dir.file("data.xml"), "<Data>local</Data>");
+    writeFile(dir.file("xxe.xml"),
+              "<!DOCTYPE d [<!ENTITY x SYSTEM \"" + dir.file("data.xml") + "\">]><d>&x;</d>");
+    const auto styleReading = [](const std::string& uri) {
+        return loaded(
+            ("<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+             "<xsl:template match=\"/\"><Out><xsl:value-of select=\"document('" +
+             uri + "')\"/></Out></xsl:template></xsl:stylesheet>")
+                .c_str());
+    };
+    DomDocument source = loaded("<R/>");
+    DomDocument out = DomDocument::create();
+    // A local file is read.
+    source.transformNodeToObject(styleReading(dir.file("data.xml")), out);
+    EXPECT_EQ(u8(out.documentElement().xml()), "<Out>local</Out>");
+    // A file with an external entity is not loaded: nothing comes of it.
+    source.transformNodeToObject(styleReading(dir.file("xxe.xml")), out);
+    EXPECT_EQ(u8(out.documentElement().xml()), "<Out/>");
+    // A network address is refused outright.
+    Variant output(static_cast<IUnknown*>(out.get()));
+    EXPECT_EQ(source.get()->transformNodeToObject(styleReading("http://127.0.0.1:9/data.xml").get(),
+                                                  output),
+              static_cast<HRESULT>(0x80070005));
+}
