@@ -1,0 +1,46 @@
+// Text conversions between the DOM's BSTRs and libxml2's UTF-8 strings.
+#pragma once
+
+#include "platform/com/Bstr.h"
+#include "platform/win/TextConvert.h"
+
+#include <libxml/xmlstring.h>
+
+#include <string>
+#include <string_view>
+
+namespace zeb::xml {
+
+// A new BSTR with the UTF-8 text `s` (null pointer reads as "").
+inline BSTR toBstr(const xmlChar* s) {
+    const std::u16string wide = toWide(s ? reinterpret_cast<const char*>(s) : "");
+    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+inline BSTR toBstr(std::string_view s) {
+    const std::u16string wide = toWide(s);
+    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+}
+
+// *out = new BSTR; E_POINTER/E_OUTOFMEMORY as usual.
+inline HRESULT putBstr(std::string_view s, BSTR* out) {
+    if (!out) return E_POINTER;
+    *out = toBstr(s);
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+// UTF-8 of a caller's string; false for an unpaired surrogate, which libxml2
+// would store as text no parser reads back.
+inline bool toUtf8(BSTR s, std::string& out) {
+    return toNarrowExact(std::u16string_view(s ? s : u"", SysStringLen(s)), out);
+}
+
+inline const xmlChar* xc(const std::string& s) {
+    return reinterpret_cast<const xmlChar*>(s.c_str());
+}
+
+// Takes a libxml2-allocated string and frees it.
+std::string takeXmlString(xmlChar* s);
+
+bool isXmlSpace(char c);
+
+} // namespace zeb::xml
