@@ -48,7 +48,8 @@ public:
 
     // Creates the empty document ("Msxml2.DOMDocument.3.0", synchronous
     // loading, XPath selection). Failures are traced and construction goes
-    // on; without a document every operation fails.
+    // on. Without a document, getXMLText gives false, getInstallationDocument
+    // E_POINTER, and the other operations raise zeb::ComError (E_POINTER).
     CIsXmlClassification();
     ~CIsXmlClassification();
     CIsXmlClassification(const CIsXmlClassification&) = delete;

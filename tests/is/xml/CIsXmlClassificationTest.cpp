@@ -5,6 +5,7 @@
 #include "platform/com/Bstr.h"
 #include "platform/com/Guid.h"
 #include "platform/win/TextConvert.h"
+#include "tests/co/TraceLog.h"
 
 #include <gtest/gtest.h>
 
@@ -224,4 +225,24 @@ TEST(ClassificationDocument, CallersGetTheLiveDocumentAndTheirChangesAreSeen) {
     EXPECT_TRUE(doc.findTypeElement(kAxis) == device);
     EXPECT_EQ(doc.removeXMLType(kAxis), 0u);
     EXPECT_EQ(count(doc, u"//Device"), 0u);
+}
+
+ZEB_CHILD_SCENARIO(classificationRefusals) {
+    CIsXmlClassification doc;
+    DWORD ret = 0;
+    std::string out = std::to_string(doc.addXMLType(kDrive, String("Drive.1"), 32767));
+    out += " " + std::to_string(load(doc, "<Installation>"));
+    out += " " + std::to_string(uint32_t(doc.getInstallationDocument(nullptr, &ret)));
+    return out;
+}
+
+TEST(ClassificationTraces, RefusalsLeaveTheirTraces) {
+    zeb::test::TracedRun run = zeb::test::runTraced("classificationRefusals");
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, "12 0 2147500035");
+    EXPECT_EQ(run.linesWith("invalid type class").size(), 1u) << run.text;
+    EXPECT_EQ(run.linesWith("error loading XML").size(), 1u) << run.text;
+    EXPECT_EQ(run.linesWith("error: NULL pointer argument").size(), 1u) << run.text;
+    // Creating the document traced nothing.
+    EXPECT_TRUE(run.linesWith("error calling").empty()) << run.text;
 }
