@@ -19,6 +19,9 @@ using zeb::test::CScriptedPrjHdlHolder;
 using zeb::test::ScriptedClass;
 using zeb::test::ScriptedExtensionClass;
 
+constexpr GUID kFamily = makeGuid("FA000000-0000-0000-0000-0000000000E2");
+constexpr GUID kNoType = makeGuid("FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF");
+
 class CallOutsThatReenter : public zeb::test::HandledInstallation {
 protected:
     CIsTypeCont& cont() { return inst->typeCont(); }
@@ -130,6 +133,44 @@ TEST_F(CallOutsThatReenter, GettingAnExtensionOfATypeRemovedMeanwhileAnswersType
     EXPECT_FALSE(cont().isType(id));
     obj.Release();
     EXPECT_EQ(ext.script->alive, 0);
+}
+
+TEST_F(CallOutsThatReenter, ATypeObjectThatRemovesItsTypeWhileItsDataIsReadIsSkippedByTheRefresh) {
+    ScriptedClass drive("Drive.1.0", RTTypeID{kFamily, 1, 0});
+    GUID id = install(drive, TC_Device);
+    ASSERT_EQ(cont().setOrAddAttr(id, u"BI_STEP", u"1"), 0u);
+    bool once = false;
+    drive.script->onRuntimeId = [&] {
+        if (!std::exchange(once, true)) cont().removeType(id);
+    };
+    EXPECT_TRUE(cont().refreshTypeData()); // a type that went is no failure
+    EXPECT_FALSE(cont().isType(id));
+    EXPECT_EQ(cont().getTypeIDByRTID(RTTypeID{kFamily, 1, 0}), kNoType);
+
+    // Emptied while its data is read.
+    id = install(drive, TC_Device);
+    ASSERT_EQ(cont().setOrAddAttr(id, u"BI_STEP", u"1"), 0u);
+    once = false;
+    drive.script->onRuntimeId = [&] {
+        if (!std::exchange(once, true)) cont().clear();
+    };
+    EXPECT_FALSE(cont().refreshTypeData(id));
+    EXPECT_EQ(cont().size(), 0u);
+}
+
+TEST_F(CallOutsThatReenter, ATypeReinstalledWhileItsDataIsReadTakesTheDataInItsNewEntry) {
+    ScriptedClass drive("Drive.1.0", RTTypeID{kFamily, 1, 0});
+    GUID id = install(drive, TC_Device);
+    ASSERT_EQ(cont().setOrAddAttr(id, u"BI_STEP", u"1"), 0u);
+    drive.script->rt = RTTypeID{kFamily, 1, 1}; // the refreshed object reports a newer one
+    bool once = false;
+    drive.script->onRuntimeId = [&] {
+        if (!std::exchange(once, true)) reinstall(id, TC_Device, drive);
+    };
+    EXPECT_TRUE(cont().refreshTypeData());
+    ASSERT_TRUE(cont().isType(id));
+    EXPECT_EQ(cont().getTypeIDByRTID(RTTypeID{kFamily, 1, 1}), id);
+    EXPECT_FALSE(cont().findEntry(id)->m_needsRefresh);
 }
 
 } // namespace
