@@ -170,20 +170,36 @@ DWORD CIsBaseInstallEntry::getAttrList(AttrList& out) const {
 }
 
 DWORD CIsBaseInstallEntry::addExtType(const String& name, const CLSID& extClsid, IUnknown* pIHdl) {
-    CCoTraceRecord rec(kFile, "CIsBaseInstallEntry::addExtType");
+    DWORD r = checkNewExtType(name, extClsid);
+    if (r != IS_OK) return r;
+    GUID extTypeID = GUID_NULL;
+    r = createExtType(name, extClsid, pIHdl, extTypeID);
+    if (r != IS_OK) return r;
+    return insertExtType(name, extClsid, extTypeID);
+}
+
+DWORD CIsBaseInstallEntry::checkNewExtType(const String& name, const CLSID& extClsid) const {
     String lowerName = name.toLower();
     for (const auto& [id, info] : m_extTypes) {
         if (info.name.toLower() == lowerName) {
+            CCoTraceRecord rec(kFile, "CIsBaseInstallEntry::addExtType");
             ZEB_TRACE(rec, 4, "extension \"%s\" already exist", name.c_str());
             return IS_ALREADY_PRESENT;
         }
         if (info.clsid == extClsid) {
+            CCoTraceRecord rec(kFile, "CIsBaseInstallEntry::addExtType");
             ZEB_TRACE(rec, 4,
                       "new extension \"%s\" and existing extension \"%s\" have same CLSID's",
                       name.c_str(), info.name.c_str());
             return IS_ALREADY_PRESENT;
         }
     }
+    return IS_OK;
+}
+
+DWORD CIsBaseInstallEntry::createExtType(const String& name, const CLSID& extClsid, IUnknown* pIHdl,
+                                         GUID& extTypeID) {
+    CCoTraceRecord rec(kFile, "CIsBaseInstallEntry::addExtType");
     ComPtr<IMC_InternalProjectHdl> spIIntHdl = internalHandler(pIHdl);
     if (!spIIntHdl) {
         ZEB_TRACE(rec, 4, "invalid projecthandler");
@@ -212,11 +228,17 @@ DWORD CIsBaseInstallEntry::addExtType(const String& name, const CLSID& extClsid,
                   extName ? extName.get() : "");
         return IS_EXT_NAME_MISMATCH;
     }
-    GUID extTypeID = GUID_NULL;
+    extTypeID = GUID_NULL;
     hr = ZEB_GUARDED_CALL(rec, spITypeIdent->getTypeId(&extTypeID));
     if (FAILED(hr)) return IS_NO_INTERFACE;
+    return IS_OK;
+}
+
+DWORD CIsBaseInstallEntry::insertExtType(const String& name, const CLSID& extClsid,
+                                         const GUID& extTypeID) {
     auto found = m_extTypes.find(extTypeID);
     if (found != m_extTypes.end()) {
+        CCoTraceRecord rec(kFile, "CIsBaseInstallEntry::addExtType");
         ZEB_TRACE(rec, 4, "new extension \"%s\" and existing extension \"%s\" have same type-ID's",
                   name.c_str(), found->second.name.c_str());
         return IS_ALREADY_PRESENT;

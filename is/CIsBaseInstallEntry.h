@@ -72,6 +72,15 @@ public:
 
     // Extension types. prjHdl is the project handler (answers IMC_InternalProjectHdl).
     DWORD addExtType(const String& name, const CLSID& extClsid, IUnknown* pIPrjHdl);
+    // addExtType in its three steps, for a caller that must not hold the
+    // entry while the extension object is made: checkNewExtType refuses a
+    // name or CLSID already listed (4); createExtType makes the object
+    // through the project handler and reads its type identifier, touching no
+    // entry; insertExtType lists it (4 when the identifier is listed).
+    DWORD checkNewExtType(const String& name, const CLSID& extClsid) const;
+    static DWORD createExtType(const String& name, const CLSID& extClsid, IUnknown* pIPrjHdl,
+                               GUID& extTypeId);
+    DWORD insertExtType(const String& name, const CLSID& extClsid, const GUID& extTypeId);
     DWORD delExtType(const GUID& extTypeId);
     DWORD getExtType(IMC_TypeIdent* pITypeIdent, const GUID& extTypeId, IUnknown* pIPrjHdl,
                      IUnknown** out);

@@ -318,10 +318,29 @@ bool CIsTypeCont::refreshTypeData(const GUID& typeId) {
         ZEB_TRACE(rec, 4, "typeID not found");
         return false;
     }
+    // Reading the resident data asks the type object again, which may remove,
+    // reinstall or clear types from inside: the data is read into a scratch
+    // entry of the same class, and carried over to the entry found after the
+    // call. A type gone meanwhile has nothing left to refresh ("typeID not
+    // found", as above).
+    std::unique_ptr<CIsBaseInstallEntry> scratch = createEntry(entry->m_typeClass);
+    if (!scratch) {
+        ZEB_TRACE(rec, 4, "error calling onGetResidentData");
+        return false;
+    }
+    scratch->m_rtTypeID = entry->m_rtTypeID;
+    DWORD r =
+        guardedBody<DWORD>(rec, IS_INTERNAL, [&] { return scratch->onGetResidentData(spIUnk); });
+    entry = entryOf(typeId);
+    if (!entry) {
+        ZEB_TRACE(rec, 4, "typeID not found");
+        return false;
+    }
     // The runtime identifier may change: keep the indexes in step.
     const RTTypeID before = entry->m_rtTypeID;
-    DWORD r =
-        guardedBody<DWORD>(rec, IS_INTERNAL, [&] { return entry->onGetResidentData(spIUnk); });
+    entry->m_rtTypeID = scratch->m_rtTypeID;
+    for (auto& [name, value] : scratch->m_attributes)
+        entry->m_attributes.insert_or_assign(name, std::move(value));
     reindexRuntime(typeId, *entry, before);
     if (r != IS_OK) {
         ZEB_TRACE(rec, 4, "error calling onGetResidentData");

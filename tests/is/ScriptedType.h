@@ -50,6 +50,8 @@ struct TypeScript {
     // object before it calls the installation back.
     std::function<void()> onCreate;
     std::function<void()> onDeath;
+    // Run by an object when it is asked for its runtime identifier.
+    std::function<void()> onRuntimeId;
     // The installation's answers to the cache calls of dying objects.
     std::atomic<int> cacheCalls{0};
     std::atomic<DWORD> lastCacheRet{0};
@@ -85,6 +87,7 @@ public:
         return m_script->typeIdResult;
     }
     HRESULT getRTTypeID(RTTypeID* out) override {
+        if (m_script->onRuntimeId) m_script->onRuntimeId();
         *out = m_script->rt;
         return m_script->rtResult;
     }
