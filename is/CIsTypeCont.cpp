@@ -683,22 +683,20 @@ DWORD CIsTypeCont::addExtType(const GUID& typeId, const String& name, const CLSI
     // found again after each of them, and a type gone meanwhile answers as
     // one never installed (10). The extension goes to the entry that is
     // there then, checked again against what it lists by then.
-    entry = entryOf(typeId);
-    if (!entry) {
-        ZEB_TRACE(rec, 4, "invalid type id");
-        return IS_TYPE_ID;
-    }
-    r = entry->checkNewExtType(name, extClsid);
+    auto refind = [&]() -> DWORD {
+        entry = entryOf(typeId);
+        if (!entry) {
+            ZEB_TRACE(rec, 4, "invalid type id");
+            return IS_TYPE_ID;
+        }
+        return entry->checkNewExtType(name, extClsid);
+    };
+    r = refind();
     if (r != IS_OK) return r;
     GUID extTypeId = GUID_NULL;
     r = CIsBaseInstallEntry::createExtType(name, extClsid, spIUnk, extTypeId);
     if (r != IS_OK) return r;
-    entry = entryOf(typeId);
-    if (!entry) {
-        ZEB_TRACE(rec, 4, "invalid type id");
-        return IS_TYPE_ID;
-    }
-    r = entry->checkNewExtType(name, extClsid);
+    r = refind();
     if (r == IS_OK) r = entry->insertExtType(name, extClsid, extTypeId);
     if (r == IS_OK) m_bModified = true;
     return r;
