@@ -143,3 +143,23 @@ struct IMC_PEInstallation : IUnknown {
                                   DWORD* pRet) = 0;
     virtual HRESULT getAttributes(GUID typeId, ZEB_AttrBlock* pBlock, DWORD* pRet) = 0;
 };
+
+// The classification document of the installation: the document itself, the
+// merging of type descriptions and package files into it, and the named
+// XPath queries clients evaluate on it.
+//
+//   ComPtr<IUnknown> doc;
+//   hr = classification->getInstallationDocument(&doc, &ret);   // the live document
+//   ComQIPtr<IXMLDOMDocument2> dom(doc);
+struct IMC_InternalInstallClassification : IUnknown {
+    static constexpr IID iid = makeGuid("278A7429-CA52-44A2-A017-523191C6D667");
+    virtual HRESULT addXMLTypeDescription(IUnknown* pNode, DWORD* pRet) = 0;
+    virtual HRESULT addPackageFile(LPCSTR packageName, LPCSTR deviceTypeName, BSTR fileName,
+                                   DWORD* pRet) = 0;
+    virtual HRESULT removePackageFile(LPCSTR packageName, LPCSTR deviceTypeName,
+                                      DWORD* pRet) = 0;
+    virtual HRESULT registerXPathQuery(LPCSTR queryId, LPCSTR xpath, DWORD* pRet) = 0;
+    virtual HRESULT unregisterXPathQuery(LPCSTR queryId, DWORD* pRet) = 0;
+    // A new reference to the live document (not a copy); pRet 0.
+    virtual HRESULT getInstallationDocument(IUnknown** ppDocument, DWORD* pRet) = 0;
+};

@@ -1,5 +1,6 @@
 #include "is/CZEBIntInstallation.h"
 
+#include "co/CCoBasisEsSettings.h"
 #include "co/CCoGuardedCall.h"
 #include "co/CCoSynchronize.h"
 #include "h/ResultCodes.h"
@@ -94,13 +95,12 @@ template <class F> HRESULT CZEBIntInstallation::serialised(CCoTraceRecord& rec, 
 
 HRESULT CZEBIntInstallation::addXMLNode(const GUID& typeId, const String& name, TypeClass typeClass,
                                         DWORD* pRet) {
-    if (m_classification)
-        *pRet = translateRet(m_classification->addXMLType(typeId, name, typeClass));
+    *pRet = translateRet(m_classification.addXMLType(typeId, name, typeClass));
     return S_OK;
 }
 
 void CZEBIntInstallation::removeXMLNode(const GUID& typeId, CCoTraceRecord& rec) {
-    if (m_classification && m_classification->removeXMLType(typeId) != IS_OK)
+    if (m_classification.removeXMLType(typeId) != IS_OK)
         ZEB_TRACE(rec, 4, "error removing type from xml tree");
 }
 
@@ -571,10 +571,33 @@ HRESULT CZEBIntInstallation::refreshXMLTypeOnDemand(DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::refreshXMLTypeOnDemand");
     return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
-        *pRet = 0;
-        if (m_classification && !m_classification->refreshXMLTypeOnDemand()) *pRet = PRET_FAILURE;
+        *pRet = PRET_FAILURE; // stays when the refresh throws
+        *pRet = refreshXMLTypeOnDemand() ? DWORD(0) : DWORD(PRET_SAVE_FAILED);
         return S_OK;
     });
+}
+
+DWORD CZEBIntInstallation::refreshXMLTypeTree() {
+    CCoSynchronize lock(&m_csCalls.m_sec);
+    return m_describer.refreshXMLTypeTree();
+}
+
+bool CZEBIntInstallation::refreshXMLTypeOnDemand() {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::refreshXMLTypeOnDemand");
+    CCoSynchronize lock(&m_csCalls.m_sec);
+    const zeb::xml::DomDocument& doc = m_classification.document();
+    if (!doc) throw zeb::ComError(E_POINTER, "no classification document");
+    // Without Installation nothing was ever added. With it the refresh runs
+    // even when New is empty: the arrangement may still have work to do.
+    if (!doc.selectSingleNode(u"Installation").asElement()) {
+        ZEB_TRACE(rec, 1, "No modification occured, nothing to refresh on demand.");
+        return true;
+    }
+    if (m_describer.refreshXMLTypeTree() != 0) {
+        ZEB_TRACE(rec, 4, "failed refreshXMLTypeTree");
+        return false;
+    }
+    return true;
 }
 
 // ---- IMC_InstallNavigate
@@ -853,4 +876,50 @@ HRESULT CZEBIntInstallation::getAttributes(GUID typeId, ZEB_AttrBlock* pBlock, D
         *pBlock = ZEB_AttrBlock{};
         return S_OK;
     });
+}
+
+// ---- IMC_InternalInstallClassification
+
+HRESULT CZEBIntInstallation::addXMLTypeDescription(IUnknown*, DWORD*) {
+    return E_NOTIMPL;
+}
+
+HRESULT CZEBIntInstallation::addPackageFile(LPCSTR, LPCSTR, BSTR, DWORD*) {
+    return E_NOTIMPL;
+}
+
+HRESULT CZEBIntInstallation::removePackageFile(LPCSTR, LPCSTR, DWORD*) {
+    return E_NOTIMPL;
+}
+
+HRESULT CZEBIntInstallation::registerXPathQuery(LPCSTR, LPCSTR, DWORD*) {
+    return E_NOTIMPL;
+}
+
+HRESULT CZEBIntInstallation::unregisterXPathQuery(LPCSTR, DWORD*) {
+    return E_NOTIMPL;
+}
+
+HRESULT CZEBIntInstallation::getInstallationDocument(IUnknown** ppDocument, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::getInstallationDocument");
+    return serialised(
+        rec, [&]() -> HRESULT { return m_classification.getInstallationDocument(ppDocument, pRet); });
+}
+
+// ---- TypeDescriptionSource
+
+DWORD CZEBIntInstallation::createTypeObject(const GUID& typeId, IUnknown** object) {
+    return m_typeCont.createNativeTypeObject(typeId, object);
+}
+
+GUID CZEBIntInstallation::findTypeByRuntimeId(const RTTypeID& rtId) {
+    return m_typeCont.getTypeIDByRTID(rtId);
+}
+
+HRESULT CZEBIntInstallation::typeAttribute(const GUID& typeId, BSTR key, BSTR* value, DWORD* pRet) {
+    return getAttributeByTypeID(typeId, key, value, pRet);
+}
+
+std::string CZEBIntInstallation::configurationDirectory() {
+    return m_configDir.empty() ? CCoBasisEsSettings::configurationDirectory() : m_configDir;
 }

@@ -14,10 +14,10 @@
 // caught, traced ("caught any unhandled exception") and answered with E_FAIL.
 // No operation saves: the containers mark themselves changed.
 //
-// The object owns its type container. The classification document, the
-// installation file, the tool container and the type-data exchange are
-// collaborators attached through InstallationPorts.h; without them:
-//   - adding/removing types changes no document; refreshXMLTypeOnDemand does nothing;
+// The object owns its type container and its classification document (one
+// class element per installed type, described and arranged by the refresh;
+// is/xml). The installation file, the tool container and the type-data
+// exchange are collaborators attached through InstallationPorts.h; without them:
 //   - saveChanges reports 0xBE020006 (nothing can be written);
 //   - getTypeStorage/setTypeStorage answer as with a closed installation file;
 //   - tool operations answer 0xBE02FFFF, isTool 0;
@@ -51,21 +51,24 @@
 #include "h/IMC_Installation.h"
 #include "is/CIsTypeCont.h"
 #include "is/InstallationPorts.h"
+#include "is/xml/CIsXmlClassification.h"
+#include "is/xml/CIsXmlTypeDescriber.h"
+#include "is/xml/TypeDescriptionSource.h"
 #include "platform/com/ComObject.h"
 
 #include <memory>
+#include <string>
 
 class CZEBIntInstallation final
     : public zeb::ComObject<CZEBIntInstallation, IMC_Installation, IMC_InstallationDetails,
-                            IMC_InternalInstallation, IMC_InstallNavigate, IMC_PEInstallation> {
+                            IMC_InternalInstallation, IMC_InstallNavigate, IMC_PEInstallation,
+                            IMC_InternalInstallClassification>,
+      private TypeDescriptionSource {
 public:
     CZEBIntInstallation();
     ~CZEBIntInstallation();
 
     // Collaborators (null detaches).
-    void setClassification(std::shared_ptr<zeb::TypeClassificationPort> port) {
-        m_classification = std::move(port);
-    }
     void setStore(std::shared_ptr<zeb::InstallationStorePort> port) { m_store = std::move(port); }
     void setTools(std::shared_ptr<zeb::ToolRegistryPort> port) { m_tools = std::move(port); }
     void setExchange(std::shared_ptr<zeb::TypeDataExchangePort> port) {
@@ -74,7 +77,20 @@ public:
     // The project-handler holder handed to the type container.
     void setPrjHdlHolder(IMC_PrjHdlHolder* pIHolder) { m_typeCont.setPrjHdlHolder(pIHolder); }
 
+    // Where PD-files and stylesheets are read from; empty (the default)
+    // takes the configured directory ("ConfigDir").
+    void setConfigurationDirectory(std::string dir) { m_configDir = std::move(dir); }
+
     CIsTypeCont& typeCont() { return m_typeCont; }
+    CIsXmlClassification& classification() { return m_classification; }
+
+    // Describes the new types and arranges the document (0, or the code of
+    // the failure). The save runs it when the document asks for it.
+    DWORD refreshXMLTypeTree();
+    // The on-demand refresh: runs refreshXMLTypeTree when the document has
+    // its Installation element (even with nothing new: the arrangement runs
+    // all the same). False when the refresh failed.
+    bool refreshXMLTypeOnDemand();
 
     // IMC_Installation
     HRESULT addTypeByClass(GUID clsidType, LONG typeClass, DWORD* pRet) override;
@@ -163,7 +179,23 @@ public:
     HRESULT getAttributes(GUID typeId, DWORD* pCount, ZEB_AttrPair** ppPairs, DWORD* pRet) override;
     HRESULT getAttributes(GUID typeId, ZEB_AttrBlock* pBlock, DWORD* pRet) override;
 
+    // IMC_InternalInstallClassification. The merging of descriptions and
+    // package files and the named queries are not served yet: E_NOTIMPL.
+    HRESULT addXMLTypeDescription(IUnknown* pNode, DWORD* pRet) override;
+    HRESULT addPackageFile(LPCSTR packageName, LPCSTR deviceTypeName, BSTR fileName,
+                           DWORD* pRet) override;
+    HRESULT removePackageFile(LPCSTR packageName, LPCSTR deviceTypeName, DWORD* pRet) override;
+    HRESULT registerXPathQuery(LPCSTR queryId, LPCSTR xpath, DWORD* pRet) override;
+    HRESULT unregisterXPathQuery(LPCSTR queryId, DWORD* pRet) override;
+    HRESULT getInstallationDocument(IUnknown** ppDocument, DWORD* pRet) override;
+
 private:
+    // TypeDescriptionSource: what describing the types asks of the installation.
+    DWORD createTypeObject(const GUID& typeId, IUnknown** object) override;
+    GUID findTypeByRuntimeId(const RTTypeID& rtId) override;
+    HRESULT typeAttribute(const GUID& typeId, BSTR key, BSTR* value, DWORD* pRet) override;
+    std::string configurationDirectory() override;
+
     template <class F> HRESULT serialised(CCoTraceRecord& rec, F&& body);
     HRESULT addXMLNode(const GUID& typeId, const String& name, TypeClass typeClass, DWORD* pRet);
     void removeXMLNode(const GUID& typeId, CCoTraceRecord& rec);
@@ -183,7 +215,11 @@ private:
 
     CCoCriticalSection m_csCalls; // the call lock; declared first, it goes last
     CIsTypeCont m_typeCont;
-    std::shared_ptr<zeb::TypeClassificationPort> m_classification;
+    // Made after the type container is built and before it is initialised,
+    // as the installation has always done: its traces come first.
+    CIsXmlClassification m_classification;
+    CIsXmlTypeDescriber m_describer{m_classification, *this};
+    std::string m_configDir;
     std::shared_ptr<zeb::InstallationStorePort> m_store;
     std::shared_ptr<zeb::ToolRegistryPort> m_tools;
     std::shared_ptr<zeb::TypeDataExchangePort> m_exchange;

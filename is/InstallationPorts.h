@@ -1,17 +1,16 @@
 // The collaborators of the core installation object that live in other
-// parts of the system: the classification document, the installation file
-// and its save, the tool container, and the exchange of type data. The
+// parts of the system: the installation file and its save, the tool
+// container, and the exchange of type data. The
 // installation calls them through these small interfaces; each is optional,
 // and an installation without one answers as documented at each operation.
 //
-//   auto doc = std::make_shared<MyClassification>();
-//   installation->setClassification(doc);   // addTypeByClass now adds XML nodes
+//   auto tools = std::make_shared<MyToolContainer>();
+//   installation->setTools(tools);   // addTool now reaches the tool container
 //
 // Codes are those of ResultCodes.h (0 = success). Called on the
 // installation's thread only.
 #pragma once
 
-#include "base/falloc/String.h"
 #include "h/TypeIdent.h"
 
 #include <string>
@@ -20,17 +19,6 @@ struct IStorage;
 struct IUnknown;
 
 namespace zeb {
-
-// The classification document: one node per installed type.
-struct TypeClassificationPort {
-    virtual DWORD addXMLType(const GUID& typeId, const String& name, TypeClass typeClass) = 0;
-    virtual DWORD removeXMLType(const GUID& typeId) = 0;
-    // Regenerates the type descriptions when they are out of date.
-    virtual bool refreshXMLTypeOnDemand() = 0;
-
-protected:
-    ~TypeClassificationPort() = default;
-};
 
 // The installation file: its save and the private storage of each type.
 struct InstallationStorePort {

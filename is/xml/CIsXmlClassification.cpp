@@ -1,5 +1,7 @@
 #include "is/xml/CIsXmlClassification.h"
 
+#include "is/xml/ClassificationCalls.h"
+
 #include "co/CCoGuardedCall.h"
 #include "co/CCoRtmmScope.h"
 #include "platform/com/Activation.h"
@@ -15,38 +17,12 @@ using zeb::Bstr;
 using zeb::Variant;
 using zeb::xml::DomElement;
 using zeb::xml::DomNode;
+using zeb::classification::appendTraced;
+using zeb::classification::callOrFail;
 
 namespace {
 
 constexpr const char* kSource = "is_xml";
-
-// All activation contexts: in-process server and handler, local and remote server.
-constexpr DWORD kAllContexts = 0x17;
-
-// Runs a call whose failure the operation answers with 65535: an exception
-// is traced as "caught exception calling <text>" and counts as E_FAIL; a
-// failure is traced as "error calling <text> hr = ..., ret=0xFFFF".
-template <class F>
-HRESULT callOrFail(CCoTraceRecord& rec, const char* text, F&& call,
-                   zeb::SourceLocation where = zeb::SourceLocation::current()) noexcept {
-    HRESULT hr;
-    try {
-        hr = call();
-    } catch (...) {
-        zeb::detail::onCallException(rec, text, CatchText::Exception, where.line());
-        hr = E_FAIL;
-    }
-    if (FAILED(hr))
-        zeb::detail::onCallFailureRet(rec, text, hr, CIsXmlClassification::kFailed, where.line());
-    return hr;
-}
-
-// Appends `child` to `parent`; an append that yields no node is only traced.
-DomNode appendTraced(CCoTraceRecord& rec, DomNode& parent, const DomNode& child) {
-    DomNode added = parent.appendChild(child);
-    if (!added) ZEB_TRACE(rec, 4, "error appending child node");
-    return added;
-}
 
 // True when `node` is an element the XPath name test "ESType" selects: that
 // name and no namespace.
@@ -63,14 +39,7 @@ CIsXmlClassification::CIsXmlClassification() {
     CCoTraceRecord rec(kSource, "CZEBIntInstallation::CZEBIntInstallation");
     ComPtr<IXMLDOMDocument2> created;
     guardedCall(rec, "m_spTypeClassification.CoCreateInstance(L\"Msxml2.DOMDocument.3.0\")",
-                [&]() -> HRESULT {
-                    CLSID clsid{};
-                    HRESULT hr = CLSIDFromProgID(u"Msxml2.DOMDocument.3.0", &clsid);
-                    if (FAILED(hr)) return hr;
-                    return CoCreateInstance(clsid, nullptr, kAllContexts,
-                                            uuidof<IXMLDOMDocument2>(),
-                                            reinterpret_cast<void**>(&created));
-                });
+                [&] { return zeb::classification::createDomDocument(created); });
     // Without a document the two calls below go to a null document: each is
     // traced as a caught exception and construction goes on.
     auto doc = [&]() -> IXMLDOMDocument2* {
@@ -330,6 +299,13 @@ void CIsXmlClassification::reindexElement(const DomNode& element) {
                        list.end());
         it = list.empty() ? m_index.erase(it) : std::next(it);
     }
+}
+
+void CIsXmlClassification::replaceDocument(zeb::xml::DomDocument document) {
+    m_document = std::move(document);
+    // Another document: its change count says nothing about the index.
+    m_indexValid = false;
+    m_index.clear();
 }
 
 void CIsXmlClassification::syncIndex() {

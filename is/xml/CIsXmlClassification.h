@@ -86,6 +86,9 @@ public:
 
     // The document itself (empty when its creation failed).
     const zeb::xml::DomDocument& document() const noexcept { return m_document; }
+    // Makes `document` the classification document (the refresh hands over
+    // the arranged one). References callers hold keep the old document.
+    void replaceDocument(zeb::xml::DomDocument document);
 
 private:
     using Index = std::unordered_map<std::u16string, std::vector<zeb::xml::DomElement>>;

@@ -153,9 +153,12 @@ std::optional<std::u16string> DomElement::getAttribute(std::u16string_view name)
 }
 
 void DomElement::setAttribute(std::u16string_view name, std::u16string_view value) {
+    setAttribute(name, Variant(value));
+}
+
+void DomElement::setAttribute(std::u16string_view name, const VARIANT& value) {
     Bstr n(name);
-    Variant v(value);
-    throwIfFailed(element()->setAttribute(n, v), "IXMLDOMElement::setAttribute");
+    throwIfFailed(element()->setAttribute(n, value), "IXMLDOMElement::setAttribute");
 }
 
 void DomElement::removeAttribute(std::u16string_view name) {

@@ -68,6 +68,8 @@ public:
     // nullopt when the attribute is absent.
     std::optional<std::u16string> getAttribute(std::u16string_view name) const;
     void setAttribute(std::u16string_view name, std::u16string_view value);
+    // A typed value (number, boolean, ...): the attribute gets the DOM's text for it.
+    void setAttribute(std::u16string_view name, const VARIANT& value);
     void removeAttribute(std::u16string_view name);
 
 private:

@@ -3,6 +3,8 @@
 #include "samples/SampleIds.h"
 #include "tests/co/TraceLog.h"
 #include "tests/is/ScriptedType.h"
+#include "platform/com/Guid.h"
+#include "platform/win/TextConvert.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -14,34 +16,25 @@ namespace {
 using zeb::test::freshGuid;
 using zeb::test::ScriptedClass;
 
-// A classification document that records its calls.
-struct RecordingClassification final : zeb::TypeClassificationPort {
-    DWORD addXMLType(const GUID& id, const String&, TypeClass) override {
-        if (throwOnAdd) throw std::runtime_error("document broken");
-        added.push_back(id);
-        return 0;
+// The class elements of the document's inbox, as "<class element>:<ESID>".
+std::vector<std::string> inbox(CZEBIntInstallation& inst) {
+    std::vector<std::string> out;
+    for (const auto& node : inst.classification().document().selectNodes(u"Installation/New/*")) {
+        auto id = node.selectSingleNode(u"ESType").asElement().getAttribute(u"ESID");
+        out.push_back(zeb::toNarrow(node.nodeName()) + ":" + zeb::toNarrow(id.value_or(u"")));
     }
-    DWORD removeXMLType(const GUID& id) override {
-        removed.push_back(id);
-        return removeResult;
-    }
-    bool refreshXMLTypeOnDemand() override { return true; }
-    std::vector<GUID> added, removed;
-    DWORD removeResult = 0;
-    bool throwOnAdd = false;
-};
+    return out;
+}
 
 class Installation : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(zeb::samples::registerServer());
         ASSERT_EQ(CZEBIntInstallation::createObject(&inst), S_OK);
-        inst->setClassification(doc);
     }
     zeb::test::TempDir dir;
     zeb::test::ScopedEnv registry{"ZEB_REGISTRY", dir.file("registry.reg")};
     ComPtr<CZEBIntInstallation> inst;
-    std::shared_ptr<RecordingClassification> doc = std::make_shared<RecordingClassification>();
 };
 
 TEST_F(Installation, NullPointersAnswerEPointerAndChangeNothing) {
@@ -108,7 +101,9 @@ TEST_F(Installation, ClassArgumentsOutsideTheAcceptedSetAreRefused) {
         inst->addTypeByClass(CLSID_SampleGenericType, TC_GenericObject, generic, "Gen.1.0", &ret),
         S_OK);
     EXPECT_EQ(ret, 0u);
-    EXPECT_EQ(doc->added, std::vector<GUID>{generic}); // keyed by the type identifier
+    // Keyed by the type identifier, under the class element of its class.
+    EXPECT_EQ(inbox(*inst),
+              std::vector<std::string>{"GenericObject:" + zeb::guidToString(generic)});
 }
 
 TEST_F(Installation, TheGenericOverloadRefusesTheNoTypeIdentifier) {
@@ -117,7 +112,7 @@ TEST_F(Installation, TheGenericOverloadRefusesTheNoTypeIdentifier) {
                                    "Gen.1.0", &ret),
               S_OK);
     EXPECT_EQ(ret, 0xBE02000Au);
-    EXPECT_TRUE(doc->added.empty());
+    EXPECT_TRUE(inbox(*inst).empty());
     EXPECT_EQ(inst->typeCont().size(), 1u);
 }
 
@@ -203,8 +198,9 @@ TEST_F(Installation, ProgramTypesAreRemovedOnlyByClass) {
     ASSERT_EQ(ret, 0u);
     EXPECT_EQ(inst->removeType(TYPEID_SampleProgram, &ret), S_OK);
     EXPECT_EQ(ret, PRET_PROGRAM_TYPE);
-    EXPECT_TRUE(doc->removed.empty());
-    doc->removeResult = 13; // a failing document does not stop the removal
+    EXPECT_EQ(inbox(*inst).size(), 1u);
+    // A document without the type's node does not stop the removal.
+    ASSERT_EQ(inst->classification().removeXMLType(TYPEID_SampleProgram), 0u);
     EXPECT_EQ(inst->removeTypeByClass(TYPEID_SampleProgram, TC_Program, &ret), S_OK);
     EXPECT_EQ(ret, 0u);
     EXPECT_FALSE(inst->typeCont().isType(TYPEID_SampleProgram));
@@ -218,11 +214,13 @@ TEST_F(Installation, RemovingByAWrongClassLeavesTheTypeAndItsDocumentNode) {
     EXPECT_EQ(ret, 0xBE020038u);
     EXPECT_EQ(inst->removeTypeByClass(freshGuid(), TC_Device, &ret), S_OK); // not installed
     EXPECT_EQ(ret, 0xBE020038u);
-    EXPECT_TRUE(doc->removed.empty()); // the document is touched only for a real removal
+    // The document is touched only for a real removal.
+    const std::vector<std::string> drive{"Device:{5A3E1001-7B1C-4C2A-9E10-3D5F00000001}"};
+    EXPECT_EQ(inbox(*inst), drive);
     EXPECT_TRUE(inst->typeCont().isType(TYPEID_SampleDrive));
     EXPECT_EQ(inst->removeTypeByClass(TYPEID_SampleDrive, TC_Device, &ret), S_OK);
     EXPECT_EQ(ret, 0u);
-    EXPECT_EQ(doc->removed, std::vector<GUID>{TYPEID_SampleDrive});
+    EXPECT_TRUE(inbox(*inst).empty());
 }
 
 TEST_F(Installation, ResultsAreHandedOverInTaskMemory) {
@@ -297,7 +295,8 @@ TEST_F(Installation, ADyingWeakTypeObjectLeavesTheCacheThroughTheProjectHandler)
 }
 
 TEST_F(Installation, AnExceptionInsideAnOperationAnswersEFail) {
-    doc->throwOnAdd = true;
+    // As after a failed creation of the document: its operations raise.
+    inst->classification().replaceDocument(zeb::xml::DomDocument());
     DWORD ret = 0;
     EXPECT_EQ(inst->addTypeByClass(CLSID_SampleDriveType, TC_Device, &ret), E_FAIL);
     EXPECT_TRUE(inst->typeCont().isType(TYPEID_SampleDrive)); // no rollback of the container
