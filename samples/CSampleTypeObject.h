@@ -16,19 +16,9 @@
 #include "h/ResultCodes.h"
 #include "platform/com/ComObject.h"
 #include "platform/com/ComPtr.h"
-#include "platform/com/TaskAllocator.h"
+#include "samples/SampleTaskMem.h"
 
-#include <cstring>
 #include <string>
-
-namespace zeb::samples {
-// A task-allocated copy of text (null when out of memory).
-inline char* taskStrDup(const std::string& text) {
-    char* copy = static_cast<char*>(CoTaskMemAlloc(text.size() + 1));
-    if (copy) std::memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
-} // namespace zeb::samples
 
 template <class Derived, class... Extra>
 class CSampleTypeObject : public zeb::ComObject<Derived, IMC_TypeIdent, IMC_InitPrjHdl, Extra...> {

@@ -55,6 +55,17 @@ constexpr const char* kSampleAsyncName = "SampleAsync.1.0";
 constexpr const char* kSampleExtensionName = "SampleExt";
 constexpr const char* kSampleOemExtensionName = "SampleOemExt";
 
+// PD-files of samples/pdfiles for the type attribute BI_TYPE_PDFILENAME
+// (a file name in the configuration directory):
+//   Drive.pd  view id 3, data-set handling 1, parallel connectable 1;
+//   Cam.pd    view id 0, data-set handling 0, parallel connectable 0 (no
+//             view data in the file).
+//   inst->setAttributeByTypeID(TYPEID_SampleDrive, zeb::Bstr(kSamplePdFileAttribute),
+//                              zeb::Bstr(kSampleDrivePdFile), &ret);
+constexpr const char* kSamplePdFileAttribute = "BI_TYPE_PDFILENAME";
+constexpr const char* kSampleDrivePdFile = "Drive.pd";
+constexpr const char* kSampleCamPdFile = "Cam.pd";
+
 namespace zeb::samples {
 
 // Numbered device types for volume tests: type n has CLSID, type identifier
