@@ -8,6 +8,7 @@
 #include "platform/com/Guid.h"
 #include "platform/win/TextConvert.h"
 #include "samples/SampleIds.h"
+#include "tests/co/TraceLog.h"
 #include "tests/is/xml/DescribedType.h"
 #include "tests/support/TempDir.h"
 
@@ -418,4 +419,39 @@ TEST_F(Describer, TheInstallationDocumentIsTheLiveOneAndAfterARefreshTheArranged
     EXPECT_EQ(placeOf(TYPEID_SampleDrive), "Classified");
     EXPECT_EQ(inst->classification().removeXMLType(TYPEID_SampleDrive), 0u);
     EXPECT_FALSE(arranged.selectSingleNode(u"//Device"));
+}
+
+ZEB_CHILD_SCENARIO(describerRefusals) {
+    zeb::test::TempDir dir;
+    if (!zeb::samples::registerServer()) return std::string("no samples");
+    ComPtr<CZEBIntInstallation> inst;
+    CZEBIntInstallation::createObject(&inst);
+    inst->setConfigurationDirectory(dir.path());
+    DWORD ret = 0;
+    std::string out;
+    // A PD-file that is not there, then no stylesheet, then a class element
+    // without ESType.
+    inst->addTypeByClass(CLSID_SampleDriveType, TC_Device, &ret);
+    zeb::Bstr key("BI_TYPE_PDFILENAME"), value("Missing.pd");
+    inst->setAttributeByTypeID(TYPEID_SampleDrive, key, value, &ret);
+    out += std::to_string(inst->refreshXMLTypeTree());
+    inst->refreshXMLTypeOnDemand(&ret);
+    out += " " + std::to_string(ret);
+    auto doc = inst->classification().document();
+    doc.selectSingleNode(u"Installation/New").appendChild(doc.createElement(u"Device"));
+    out += " " + std::to_string(inst->refreshXMLTypeTree());
+    return out;
+}
+
+TEST(DescriberTraces, RefusalsLeaveTheirTraces) {
+    zeb::test::TracedRun run = zeb::test::runTraced("describerRefusals");
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, "65535 3187802118 13");
+    EXPECT_EQ(run.linesWith("parse PD-File ").size(), 1u) << run.text;
+    EXPECT_EQ(run.linesWith("/Missing.pd failed").size(), 1u) << run.text;
+    EXPECT_EQ(run.linesWith("parsing acx-file ").size(), 1u) << run.text;
+    EXPECT_EQ(run.linesWith("error loading XSL '").size(), 1u) << run.text;
+    EXPECT_EQ(run.linesWith("/k4bi00tx_tf.xsl'").size(), 1u) << run.text;
+    EXPECT_EQ(run.linesWith("failed refreshXMLTypeTree").size(), 1u) << run.text;
+    EXPECT_EQ(run.linesWith("ESType Node not found").size(), 1u) << run.text;
 }
