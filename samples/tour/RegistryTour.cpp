@@ -2,12 +2,19 @@
 
 #include "h/ResultCodes.h"
 #include "is/CZEBIntInstallation.h"
+#include "is/xml/DefaultStylesheets.h"
+#include "platform/com/ComError.h"
 #include "platform/win/TextConvert.h"
+#include "platform/xml/XmlDom.h"
 #include "samples/CSampleAsyncType.h"
 #include "samples/CSampleProjectHdl.h"
 #include "samples/SampleIds.h"
+#include "samples/tour/SamplePdFiles.h"
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace zeb::samples {
 namespace {
@@ -36,6 +43,132 @@ std::string nameOf(CZEBIntInstallation& inst, const GUID& id) {
     std::string text = (ret == 0 && name) ? name : "(none)";
     CoTaskMemFree(name);
     return text;
+}
+
+// A new private directory under $TMPDIR (or /tmp); empty when none could be made.
+std::string makeTempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/zeb-tour-config-XXXXXX";
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+// Removes the directory made by makeTempDir; what cannot be removed stays.
+void removeDir(const std::string& dir) {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+// The class element of `typeId` anywhere in the document (queries find a
+// type by the ESID of its ESType); empty when it is not there.
+zeb::xml::DomNode classElement(const zeb::xml::DomDocument& doc, const GUID& typeId) {
+    const std::string xpath = ".//*[ESType/@ESID=\"" + zeb::guidToString(typeId) + "\"]";
+    return doc.selectSingleNode(zeb::toWide(xpath));
+}
+
+// What the description of SampleDrive must hold: its runtime identity, the
+// classification of its SD navigation and of its object, its SD content and
+// what Drive.pd says (view 3, parallel connectable, data-set handling).
+constexpr const char16_t* kDriveMustHave[] = {
+    u"ESType[@RTID and @RTMajor and @RTMinor]",
+    u"SubObj[@Name=\"Brake\"]",
+    u"Connectors/Connector[@Name=\"DriveBus\"]",
+    u"Classification/ESTypeSubGroup[@value=\"Velantis\"]",
+    u"Classification/ESTypeSubGroup[@value=\"Servo\"]",
+    u"Classification/DOClass[@value=\"17\"]",
+    u"Classification/Base[@Major=\"2\"][@Minor=\"1\"]",
+    u"Classification/DOView[@value=\"3\"]",
+    u"Contents/Content[@Type=\"SD\"]/OACompatibleRange",
+    u"Properties/Property[@Name=\"ParallelConnectable\"][@Value=\"1\"]",
+    u"Properties/Property[@Name=\"DataSetHandling\"][@Value=\"1\"]",
+};
+
+// The type descriptions: a configuration directory with the stylesheets and
+// the PD-files, the on-demand refresh through the interface, and the class
+// elements it wrote. Failures go to t.failures.
+void describedTypes(Tour& t, CZEBIntInstallation& inst) {
+    t.step("described types (classification document, refreshed on demand)");
+    const std::string dir = makeTempDir();
+    if (dir.empty()) {
+        t.line("could not make a configuration directory under $TMPDIR or /tmp");
+        ++t.failures;
+        return;
+    }
+    t.line("configuration directory " + dir);
+    std::string error;
+    if (!zeb::classification::installDefaultStylesheets(dir, &error) ||
+        !installSamplePdFiles(dir, &error)) {
+        t.line("could not fill it: " + error);
+        ++t.failures;
+        removeDir(dir);
+        return;
+    }
+    std::string files;
+    for (const auto& sheet : zeb::classification::defaultStylesheets())
+        files += std::string(files.empty() ? "" : ", ") + sheet.name;
+    for (const SamplePdFile& pd : samplePdFiles())
+        files += std::string(", ") + pd.name;
+    t.line("holds " + files);
+    inst.setConfigurationDirectory(dir);
+
+    DWORD ret = 0;
+    const Bstr attribute(kSamplePdFileAttribute);
+    inst.setAttributeByTypeID(TYPEID_SampleDrive, attribute, Bstr(kSampleDrivePdFile), &ret);
+    t.result(
+        (std::string("SampleDrive ") + kSamplePdFileAttribute + " = " + kSampleDrivePdFile).c_str(),
+        ret, 0);
+    inst.setAttributeByTypeID(TYPEID_SampleCam, attribute, Bstr(kSampleCamPdFile), &ret);
+    t.result(
+        (std::string("SampleCam ") + kSamplePdFileAttribute + " = " + kSampleCamPdFile).c_str(),
+        ret, 0);
+
+    ComQIPtr<IMC_InternalInstallation> internal(static_cast<IMC_Installation*>(&inst));
+    ret = PRET_FAILURE;
+    HRESULT hr = internal ? internal->refreshXMLTypeOnDemand(&ret) : E_NOINTERFACE;
+    if (FAILED(hr)) ret = PRET_FAILURE;
+    t.result("refreshXMLTypeOnDemand (describe, arrange)", ret, 0);
+
+    ComQIPtr<IMC_InternalInstallClassification> classification(
+        static_cast<IMC_Installation*>(&inst));
+    ComPtr<IUnknown> unknown;
+    hr = classification ? classification->getInstallationDocument(&unknown, &ret) : E_NOINTERFACE;
+    ComQIPtr<IXMLDOMDocument2> dom(unknown.get());
+    if (FAILED(hr) || !dom) {
+        t.line("getInstallationDocument gave no document");
+        ++t.failures;
+    } else {
+        try {
+            zeb::xml::DomDocument doc(std::move(dom));
+            zeb::xml::DomNode drive = classElement(doc, TYPEID_SampleDrive);
+            t.line("class element of SampleDrive.1.0:");
+            t.line(drive ? zeb::toNarrow(drive.xml()) : "(not in the document)");
+            int missing = 0;
+            for (const char16_t* part : kDriveMustHave) {
+                if (drive && drive.selectSingleNode(part)) continue;
+                t.line("  missing: " + zeb::toNarrow(part));
+                ++missing;
+            }
+            if (!drive || missing) ++t.failures;
+            zeb::xml::DomNode cam = classElement(doc, TYPEID_SampleCam);
+            t.line("class element of SampleCam.1.0:");
+            t.line(cam ? zeb::toNarrow(cam.xml()) : "(not in the document)");
+            const auto classified = doc.selectNodes(u"Installation/Classified/*");
+            std::string classes;
+            for (const zeb::xml::DomNode& type : classified)
+                classes += (classes.empty() ? "" : ", ") + zeb::toNarrow(type.nodeName());
+            const std::string summary =
+                "class elements: New " +
+                std::to_string(doc.selectNodes(u"Installation/New/*").size()) + ", Unclassified " +
+                std::to_string(doc.selectNodes(u"Installation/Unclassified/*").size()) +
+                ", Classified " + std::to_string(classified.size()) + " (" + classes + ")";
+            t.line(summary);
+        } catch (const zeb::ComError& e) {
+            t.line(std::string("reading the document failed: ") + e.what());
+            ++t.failures;
+        }
+    }
+    // The installation reads nothing more from the directory after this step.
+    inst.setConfigurationDirectory({});
+    removeDir(dir);
 }
 
 } // namespace
@@ -174,8 +307,12 @@ int registryTour(std::FILE* out) {
            (refreshed ? "succeeded" : "failed"));
     if (!refreshed) ++t.failures;
 
+    // The refresh makes its own (native) type objects, which it cannot while
+    // a cached one is still held.
     first.Release();
     second.Release();
+    describedTypes(t, *inst);
+
     inst->setPrjHdlHolder(nullptr);
     hdl->setInstallation(nullptr);
     std::fprintf(out, "\n%s\n",
