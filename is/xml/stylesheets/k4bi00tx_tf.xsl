@@ -26,6 +26,12 @@
   <xsl:variable name="upper" select="'ABCDEFGHIJKLMNOPQRSTUVWXYZ'"/>
   <xsl:variable name="lower" select="'abcdefghijklmnopqrstuvwxyz'"/>
 
+  <!-- The elements holding an ESType child, found by identity. Asking an
+       ancestor for its ESType child directly would scan all children of
+       Unclassified and Classified once per type, so arranging would grow
+       with the square of the number of types; the key is built in one pass. -->
+  <xsl:key name="described" match="*[ESType]" use="generate-id()"/>
+
   <!-- Comments and instructions outside the document element stay; any
        document element other than Installation gives way to the skeleton. -->
   <xsl:template match="/">
@@ -55,7 +61,7 @@
     <!-- The described types outside New; a type nested in the description of
          another type belongs to that type and moves with it. -->
     <xsl:variable name="types"
-                  select=".//*[ESType][not(ancestor::New[parent::Installation])][not(ancestor::*[ESType][ancestor::Installation])]"/>
+                  select=".//*[ESType][not(ancestor::New[parent::Installation])][not(ancestor::*[key('described', generate-id())][ancestor::Installation])]"/>
     <Installation>
       <xsl:copy-of select="@*"/>
       <xsl:choose>
