@@ -8,9 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
-#include <ctime>
 #include <string>
 
 using zeb::xml::DomDocument;
@@ -160,45 +158,6 @@ TEST(ArrangeStylesheet, ArrangingTwiceGivesTheTextOfArrangingOnce) {
                         type("Device", "D", "d") + type("Program", "P", "p") +
                         "</Classified><Extra/></Installation>\n");
     EXPECT_EQ(arrange(once, true), once);
-}
-
-// Processor seconds of the best of three arrangements of a document holding
-// `count` described types in Classified and one more in Unclassified, as the
-// refresh hands it over.
-static double arrangeSeconds(DomDocument& style, int count) {
-    std::string input = "<Installation><New/><Unclassified>" + type("Device", "U", "new") +
-                        "</Unclassified><Classified>";
-    for (int i = 0; i < count; ++i)
-        input += type(i % 3 ? "Device" : "Program", std::to_string(i), "Type" + std::to_string(i));
-    input += "</Classified></Installation>";
-    DomDocument source = parse(input, false);
-    double best = 1e9;
-    for (int round = 0; round < 3; ++round) {
-        DomDocument output = DomDocument::create();
-        timespec t0{}, t1{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
-        source.transformNodeToObject(style, output);
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
-        best =
-            std::min(best, double(t1.tv_sec - t0.tv_sec) + double(t1.tv_nsec - t0.tv_nsec) * 1e-9);
-        EXPECT_TRUE(output.documentElement());
-    }
-    return best;
-}
-
-// Each type's ancestors are asked whether they are described types; asking
-// Classified for an ESType child scans all its children, so done per type
-// the arrangement grew with the square of the number of types. Eight times
-// the types must cost less than sixteen times as long (linear work and the
-// sort give about eight to eleven; the square gave 35). Under the sanitizer
-// the instrumented linear work outweighs the square at these sizes.
-TEST(ArrangeStylesheet, ArrangingGrowsInProportionToTheNumberOfTypes) {
-    DomDocument style = DomDocument::create();
-    ASSERT_TRUE(style.load(kArrange));
-    const double small = arrangeSeconds(style, 2000);
-    const double large = arrangeSeconds(style, 16000);
-    EXPECT_LT(large, 16 * small) << "2,000 types: " << small << " s, 16,000 types: " << large
-                                 << " s";
 }
 
 TEST(ExportStylesheet, DropsWhitespaceOnlyTextAndKeepsEverythingElse) {
