@@ -9,6 +9,9 @@
 // that order, mark included and unchecked, so that lone surrogates and other
 // ill-formed UTF-16 reach the load; otherwise it is read as UTF-8 (ill-formed
 // sequences become U+FFFD).
+//
+// Activation needs no CoInitialize here (objects are used directly, see
+// platform/com/Activation.h), so, like the DOM fuzzer, this one does not call it.
 #include "is/xml/CIsXmlClassification.h"
 
 #include "platform/com/Bstr.h"
@@ -101,11 +104,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         const DWORD added = doc.addXMLType(kTypes[0], String("Drive.1"), typeClass);
         if (added != 0 && added != 12 && added != 65535) std::abort();
+        // A type added (or already there) is found.
+        if (added == 0 && !doc.findTypeElement(kTypes[0])) std::abort();
         checkLookups(doc);
         const DWORD removed = doc.removeXMLType(kTypes[1]);
         if (removed != 0 && removed != 13 && removed != 65535) std::abort();
         checkLookups(doc);
-        doc.addXMLType(kTypes[1], String("Axis \"A\" & <B>"), TC_TObject);
+        if (doc.addXMLType(kTypes[1], String("Axis \"A\" & <B>"), TC_TObject) == 0 &&
+            !doc.findTypeElement(kTypes[1]))
+            std::abort();
         checkLookups(doc);
         doc.removeXMLType(kTypes[0]);
         checkLookups(doc);
