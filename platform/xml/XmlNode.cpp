@@ -354,7 +354,7 @@ template <class I> HRESULT XmlNodeBase<I>::get_text(BSTR* text) {
 
 template <class I> HRESULT XmlNodeBase<I>::put_text(BSTR text) {
     std::string value;
-    if (!toUtf8(text, value)) return E_INVALIDARG;
+    if (!toXmlText(text, value)) return E_INVALIDARG;
     xmlNodePtr n = node();
     switch (n->type) {
     case XML_ELEMENT_NODE:
@@ -539,7 +539,7 @@ HRESULT valueText(const VARIANT& value, std::string& out) {
     Variant text;
     HRESULT hr = VariantChangeTypeEx(&text, &value, 1033, 0, VT_BSTR);
     if (FAILED(hr)) return hr;
-    return toUtf8(text.bstrVal, out) ? S_OK : E_INVALIDARG;
+    return toXmlText(text.bstrVal, out) ? S_OK : E_INVALIDARG;
 }
 
 } // namespace

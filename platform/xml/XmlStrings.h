@@ -34,6 +34,17 @@ inline bool toUtf8(BSTR s, std::string& out) {
     return toNarrowExact(std::u16string_view(s ? s : u"", SysStringLen(s)), out);
 }
 
+// As toUtf8 for text that becomes content (text or attribute values): false
+// also for a character XML 1.0 does not allow (controls other than tab, line
+// feed and carriage return, U+FFFE, U+FFFF). Stored unchecked, such text
+// would serialise into a document that no parser loads again.
+inline bool toXmlText(BSTR s, std::string& out) {
+    for (const OLECHAR c : std::u16string_view(s ? s : u"", SysStringLen(s)))
+        if ((c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || c == 0xFFFE || c == 0xFFFF)
+            return false;
+    return toUtf8(s, out);
+}
+
 inline const xmlChar* xc(const std::string& s) {
     return reinterpret_cast<const xmlChar*>(s.c_str());
 }

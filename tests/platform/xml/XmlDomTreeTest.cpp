@@ -233,6 +233,30 @@ TEST(XmlDomAttributes, SetGetAndRemove) {
     EXPECT_EQ(raw->setAttribute(bad, Variant(u"v")), E_INVALIDARG);
 }
 
+TEST(XmlDomText, CharactersAnXmlDocumentCannotHoldAreRefusedAsContent) {
+    DomDocument doc = loaded("<R a=\"1\">t</R>");
+    ComPtr<IXMLDOMElement> raw;
+    ASSERT_EQ(doc.documentElement().get()->QueryInterface(uuidof<IXMLDOMElement>(),
+                                                         reinterpret_cast<void**>(&raw)),
+              S_OK);
+    Bstr name(u"a");
+    const std::u16string refused[] = {u"x\u0001y", u"\u001F", std::u16string(u"nul\0in", 6),
+                                      u"\uFFFE", u"\uFFFF"};
+    for (const std::u16string& bad : refused) {
+        Bstr text(bad);
+        EXPECT_EQ(raw->setAttribute(name, Variant(std::u16string_view(bad))), E_INVALIDARG);
+        EXPECT_EQ(raw->put_text(text), E_INVALIDARG);
+    }
+    // Nothing changed, and what the document holds loads again.
+    EXPECT_EQ(u8(doc.documentElement().xml()), "<R a=\"1\">t</R>");
+    Bstr allowed(u"tab\tline\ncr\r\uD7FF\uE000\uFFFD");
+    EXPECT_EQ(raw->setAttribute(name, Variant(static_cast<BSTR>(allowed))), S_OK);
+    EXPECT_EQ(raw->put_text(allowed), S_OK);
+    DomDocument again = DomDocument::create();
+    EXPECT_TRUE(again.loadXml(doc.xml())) << u8(again.parseErrorReason());
+    EXPECT_EQ(again.documentElement().getAttribute(u"a"), doc.documentElement().getAttribute(u"a"));
+}
+
 TEST(XmlDomAttributes, AnAttributeNodeHeldWhileRemovedStaysValid) {
     DomDocument doc = loaded("<R a=\"1\"/>");
     ComPtr<IXMLDOMElement> root;
