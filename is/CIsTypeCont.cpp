@@ -1,4 +1,5 @@
 #include "is/CIsTypeCont.h"
+#include "is/isVersionedName.h"
 
 #include "co/CCoError.h"
 #include "co/CCoGuardedCall.h"
@@ -62,27 +63,6 @@ int compareDecimal(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
     int c = a.compare(b);
     return c < 0 ? -1 : c > 0 ? 1 : 0;
-}
-
-// Whether the whole name matches ^[A-Za-z_][A-Za-z0-9_]*\.[0-9]+(\.[0-9]+)*$
-// (an identifier and at least one group of a dot and decimal digits),
-// checked by hand: the rule runs on every add, and a regular-expression
-// match costs allocations there.
-bool isVersionedName(std::string_view name) {
-    size_t i = 0;
-    if (name.empty() || !(isWordChar(name[0]) && !(name[0] >= '0' && name[0] <= '9'))) return false;
-    while (i < name.size() && isWordChar(name[i]))
-        ++i;
-    bool group = false;
-    while (i < name.size()) {
-        if (name[i] != '.') return false;
-        size_t digits = ++i;
-        while (i < name.size() && name[i] >= '0' && name[i] <= '9')
-            ++i;
-        if (i == digits) return false;
-        group = true;
-    }
-    return group;
 }
 
 template <class Map, class Key>
