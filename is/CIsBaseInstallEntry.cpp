@@ -72,9 +72,10 @@ CIsBaseInstallEntry::~CIsBaseInstallEntry() {
 
 // ---- stream form
 //
-// Every group ends with one space of the entry's own behind the spaces of
-// its values (a GUID brings one of its own), so a GUID is followed by two.
-// Stored files and other programs read exactly these bytes.
+// Every value is followed by one space of the entry's own (a GUID brings
+// one more of its own); the runtime identifier and the snap-in and
+// extension lists end with one more. Stored files and other programs read
+// exactly these bytes.
 
 void CIsBaseInstallEntry::write(FsSecCl& sec) const {
     sec << m_name;
