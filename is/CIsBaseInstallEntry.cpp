@@ -1,5 +1,6 @@
 #include "is/CIsBaseInstallEntry.h"
 
+#include "base/fs/FsSecCl.h"
 #include "co/CCoError.h"
 #include "co/CCoGuardedCall.h"
 #include "platform/com/ComPtr.h"
@@ -67,6 +68,106 @@ CIsBaseInstallEntry::~CIsBaseInstallEntry() {
         if (m_spTypeObject && !m_weakRef) m_spTypeObject->Release();
         m_spTypeObject = nullptr;
     });
+}
+
+// ---- stream form
+//
+// Every value is followed by one space of the entry's own (a GUID brings
+// one more of its own); the runtime identifier and the snap-in and
+// extension lists end with one more. Stored files and other programs read
+// exactly these bytes.
+
+void CIsBaseInstallEntry::write(FsSecCl& sec) const {
+    sec << m_name;
+    sec.separator();
+    sec << m_rtTypeID.guidVersion;
+    sec.separator();
+    sec << m_rtTypeID.nMajor;
+    sec.separator();
+    sec << m_rtTypeID.nMinor;
+    sec.separator();
+    sec.separator();
+    sec << m_clsid;
+    sec.separator();
+    sec << m_defaultSnapIn;
+    sec.separator();
+    sec << DWORD(m_snapIns.size());
+    sec.separator();
+    for (const CLSID& clsid : m_snapIns) {
+        sec << clsid;
+        sec.separator();
+    }
+    sec.separator();
+    sec << DWORD(m_extTypes.size());
+    sec.separator();
+    for (const auto& [extTypeId, info] : m_extTypes) {
+        sec << extTypeId;
+        sec.separator();
+        sec << info.name;
+        sec.separator();
+        sec << info.clsid;
+        sec.separator();
+    }
+    sec.separator();
+    sec << DWORD(m_attributes.size());
+    sec.separator();
+    for (const auto& [name, value] : m_attributes) {
+        sec << std::u16string_view(name);
+        sec.separator();
+        sec << std::u16string_view(value);
+        sec.separator();
+    }
+}
+
+// Counts come from the file: nothing is reserved by them, every loop stops
+// at the first bad state (so a count without data costs nothing), and only
+// items read whole are kept.
+void CIsBaseInstallEntry::read(FsSecCl& sec) {
+    sec >> m_name;
+    sec >> m_rtTypeID.guidVersion >> m_rtTypeID.nMajor >> m_rtTypeID.nMinor;
+    sec >> m_clsid;
+    sec >> m_defaultSnapIn;
+
+    m_snapIns.clear();
+    DWORD count = 0;
+    sec >> count;
+    for (DWORD i = 0; i < count && sec.state() == 0; ++i) {
+        CLSID clsid = GUID_NOTYPE;
+        sec >> clsid;
+        if (sec.state() == 0) m_snapIns.push_back(clsid);
+    }
+
+    m_extTypes.clear();
+    count = 0;
+    sec >> count;
+    for (DWORD i = 0; i < count && sec.state() == 0; ++i) {
+        GUID extTypeId = GUID_NOTYPE;
+        CIsExtTypeInfo info{String(), GUID_NOTYPE};
+        sec >> extTypeId >> info.name >> info.clsid;
+        // A repeated identifier keeps the first; the count check below reports it.
+        if (sec.state() == 0) m_extTypes.emplace(extTypeId, std::move(info));
+    }
+    if (sec.state() == 0 && m_extTypes.size() < count) sec.setError(FsSecCl::kBadPosition);
+
+    m_attributes.clear();
+    count = 0;
+    sec >> count;
+    for (DWORD i = 0; i < count && sec.state() == 0; ++i) {
+        std::u16string name, value;
+        sec >> name >> value;
+        if (sec.state() == 0) m_attributes.emplace(std::move(name), std::move(value));
+    }
+    if (sec.state() == 0 && m_attributes.size() < count) sec.setError(FsSecCl::kBadPosition);
+}
+
+FsSecCl& operator<<(FsSecCl& sec, const CIsBaseInstallEntry& entry) {
+    entry.write(sec);
+    return sec;
+}
+
+FsSecCl& operator>>(FsSecCl& sec, CIsBaseInstallEntry& entry) {
+    entry.read(sec);
+    return sec;
 }
 
 DWORD CIsBaseInstallEntry::onGetResidentData(IUnknown*) {

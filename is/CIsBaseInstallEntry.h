@@ -38,6 +38,8 @@
 #include <string>
 #include <vector>
 
+class FsSecCl;
+
 using AttrMap = std::map<std::u16string, std::u16string>;
 using AttrList = std::vector<std::pair<std::u16string, std::u16string>>;
 
@@ -52,6 +54,17 @@ public:
     virtual ~CIsBaseInstallEntry();
     CIsBaseInstallEntry(const CIsBaseInstallEntry&) = delete;
     CIsBaseInstallEntry& operator=(const CIsBaseInstallEntry&) = delete;
+
+    // The entry as stored in the type section (the same for every class; the
+    // class and the type identifier are written by the container in front):
+    // name, runtime identifier, CLSID, default snap-in, snap-ins,
+    // extension types, attributes, with the spaces stored files carry.
+    // Writers never fail by themselves; a failing stream shows in its state.
+    virtual void write(FsSecCl& sec) const;
+    // Reads what write wrote. Failures show in the stream state only; a
+    // list or map that holds fewer elements than its count announced (a
+    // repeated key) sets state 18. Reads nothing while the state is bad.
+    virtual void read(FsSecCl& sec);
 
     // Copies type data from a freshly created type object. The base reads nothing.
     virtual DWORD onGetResidentData(IUnknown* pITypeObject);
@@ -115,6 +128,10 @@ protected:
     // Reads the runtime identifier through IMC_RTTypeIdent into out.
     static bool readRuntimeId(IUnknown* pITypeObject, RTTypeID& out, CCoTraceRecord& rec);
 };
+
+// One entry in the stream, through its write and read.
+FsSecCl& operator<<(FsSecCl& sec, const CIsBaseInstallEntry& entry);
+FsSecCl& operator>>(FsSecCl& sec, CIsBaseInstallEntry& entry);
 
 // A new, empty entry of the class (0..8); null for any other value.
 std::unique_ptr<CIsBaseInstallEntry> createEntry(TypeClass typeClass);

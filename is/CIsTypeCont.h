@@ -49,6 +49,8 @@
 #include <unordered_map>
 #include <vector>
 
+class FsSecCl;
+
 class CIsTypeCont {
 public:
     // The internal type inserted by initTypeCont.
@@ -91,6 +93,17 @@ public:
     // Inserts an entry built elsewhere (the stream reader); no rule is
     // checked. 10 when the identifier is present, 0xFFFF for a null entry.
     DWORD insertEntry(const GUID& typeId, std::unique_ptr<CIsBaseInstallEntry> entry);
+
+    // Type-data exchange: the entries of single types in the type-section
+    // format, with the number of identifiers in front and the items in the
+    // order of the list. exportTypeData: 10 (nothing written) when an
+    // identifier is not installed, 0xFFFF when the stream state is bad
+    // afterwards, else 0. importTypeData adds the entries, replacing types
+    // with the same identifier (removeType), and checks no rule: 27 on a
+    // read error, 0xFFFF when an entry cannot be made or inserted, else 0.
+    // Entries imported before a failure stay.
+    DWORD exportTypeData(const std::vector<GUID>& typeIds, FsSecCl& sec) const;
+    DWORD importTypeData(FsSecCl& sec);
 
     // Lookups; none changes the container.
     bool isType(const GUID& typeId) const { return m_types.count(typeId) != 0; }
@@ -208,3 +221,10 @@ private:
     std::map<GUID, FamilyBucket> m_byFamily;
     std::map<TypeClass, IdSet> m_byClass;
 };
+
+// The type section: the number of types, then per type in GUID order its
+// identifier, its class and the entry. Reading clears the container first
+// (which leaves the modified flag set) and keeps the entries read whole up
+// to the first bad state; success shows only in the stream state.
+FsSecCl& operator<<(FsSecCl& sec, const CIsTypeCont& cont);
+FsSecCl& operator>>(FsSecCl& sec, CIsTypeCont& cont);

@@ -175,9 +175,12 @@ public:
     // The variant is cleared first (it must hold a valid VARIANT).
     FsSecCl& operator>>(VARIANT& v);
 
-protected:
-    // Sets the state (when good) and the error position to the current position.
+    // Sets the state (when good) and the error position to the current
+    // position. Readers of composite values use it to report data that read
+    // cleanly but does not fit together (a repeated key, say).
     void setError(DWORD code) noexcept;
+
+protected:
     void setErrorAt(DWORD code, DWORD position) noexcept;
     bool readWindow(DWORD offset);
     void flush();
