@@ -98,8 +98,7 @@ struct IMC_ConnectorProps : IUnknown {
 // The technology-object types a type navigates to (by runtime identifier).
 struct IMC_TPTNavigate : IUnknown {
     static constexpr IID iid = makeGuid("E195E236-5F81-492E-BA11-DC9F091ED40E");
-    virtual HRESULT getTObjectTypeRTIDList(DWORD* pCount, RTTypeID** ppRTTypeIds,
-                                           DWORD* pRet) = 0;
+    virtual HRESULT getTObjectTypeRTIDList(DWORD* pCount, RTTypeID** ppRTTypeIds, DWORD* pRet) = 0;
 };
 
 // The SD content of a type and the OA applications it carries.

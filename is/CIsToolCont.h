@@ -33,8 +33,9 @@
 // Not thread-safe: the owner serialises all calls (apartment rule).
 #pragma once
 
+#include "h/TypeIdent.h"
 #include "is/CIsToolInstallEntry.h"
-#include "is/InstallationPorts.h"
+#include "platform/com/Unknown.h"
 
 #include <map>
 #include <memory>
@@ -42,7 +43,7 @@
 
 class FsSecCl;
 
-class CIsToolCont final : public zeb::ToolRegistryPort {
+class CIsToolCont final {
 public:
     using EntryMap = std::map<GUID, std::unique_ptr<CIsToolInstallEntry>>;
 
@@ -56,13 +57,13 @@ public:
 
     // The operations the installation calls.
     DWORD addTool(const GUID& toolTypeId, const std::u16string& name, const CLSID& clsid,
-                  DWORD value) override;
-    DWORD removeTool(const GUID& toolTypeId) override;
-    DWORD getClsidByID(const GUID& toolTypeId, CLSID& out) override;
+                  DWORD value);
+    DWORD removeTool(const GUID& toolTypeId);
+    DWORD getClsidByID(const GUID& toolTypeId, CLSID& out);
     // *out gets a new tool object (the caller owns the reference) or null.
-    DWORD getToolByID(const GUID& toolTypeId, IUnknown** out) override;
-    bool isTool(const GUID& toolTypeId) const override { return m_tools.count(toolTypeId) != 0; }
-    void clearToolCache() override;
+    DWORD getToolByID(const GUID& toolTypeId, IUnknown** out);
+    bool isTool(const GUID& toolTypeId) const { return m_tools.count(toolTypeId) != 0; }
+    void clearToolCache();
 
     // Destroys every entry and sets the modified flag.
     void clear();

@@ -62,9 +62,23 @@ std::u16string fromBstr(BSTR text) {
 } // namespace
 
 CZEBIntInstallation::CZEBIntInstallation() {
+    construct({});
+}
+
+CZEBIntInstallation::CZEBIntInstallation(std::string configDir) {
+    construct(std::move(configDir));
+}
+
+void CZEBIntInstallation::construct(std::string configDir) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::CZEBIntInstallation");
     m_csCalls.Init();
     m_typeCont.setCallLock(&m_csCalls.m_sec);
     m_typeCont.initTypeCont();
+    m_configDir = std::move(configDir);
+    const std::string dir = configurationDirectory();
+    // No configuration directory: no path, and the load fails on it.
+    m_filePath = dir.empty() ? std::string() : dir + "/" + kFileName;
+    if (!load(m_filePath)) ZEB_TRACE(rec, 4, "error calling load");
 }
 
 CZEBIntInstallation::~CZEBIntInstallation() {
@@ -75,7 +89,9 @@ CZEBIntInstallation::~CZEBIntInstallation() {
         {
             CCoSynchronize lock(&m_csCalls.m_sec);
             m_typeCont.clear();
+            m_toolCont.clear();
         }
+        if (isFileOpen() && m_file.CloseFile() != 0) ZEB_TRACE(rec, 4, "error calling CloseFile");
         m_typeCont.setCallLock(nullptr);
     });
     m_csCalls.Term();
@@ -132,7 +148,7 @@ bool CZEBIntInstallation::typeAccessible(const GUID& typeId, DWORD access, DWORD
 bool CZEBIntInstallation::typeStorageReachable(const GUID& typeId, DWORD access, DWORD* pRet,
                                                CCoTraceRecord& rec) {
     if (!typeAccessible(typeId, access, pRet, rec)) return false;
-    if (!m_store || !m_store->isFileOpen()) {
+    if (!isFileOpen()) {
         ZEB_TRACE(rec, 4, "installation file not open");
         return false;
     }
@@ -280,7 +296,7 @@ HRESULT CZEBIntInstallation::saveChanges(DWORD* pRet) {
     return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
         *pRet = PRET_FAILURE;
-        bool saved = m_store && m_store->save(false);
+        bool saved = save(false);
         *pRet = saved ? DWORD(0) : DWORD(PRET_SAVE_FAILED);
         return S_OK;
     });
@@ -293,8 +309,7 @@ HRESULT CZEBIntInstallation::addTool(GUID toolTypeId, LPCOLESTR toolName, GUID t
         if (!pRet) return nullArg(rec);
         *pRet = 0;
         std::u16string name = toolName ? std::u16string(toolName) : std::u16string();
-        *pRet = translateRet(m_tools ? m_tools->addTool(toolTypeId, name, toolClsid, value)
-                                     : IS_INTERNAL);
+        *pRet = translateRet(m_toolCont.addTool(toolTypeId, name, toolClsid, value));
         return S_OK;
     });
 }
@@ -303,7 +318,7 @@ HRESULT CZEBIntInstallation::removeToolByToolTypeID(GUID toolTypeId, DWORD* pRet
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::removeToolByToolTypeID");
     return serialised(rec, [&]() -> HRESULT {
         if (!pRet) return nullArg(rec);
-        *pRet = translateRet(m_tools ? m_tools->removeTool(toolTypeId) : IS_INTERNAL);
+        *pRet = translateRet(m_toolCont.removeTool(toolTypeId));
         return S_OK;
     });
 }
@@ -471,7 +486,7 @@ HRESULT CZEBIntInstallation::getTypeStorage(GUID typeId, DWORD access, IStorage*
         *ppStorage = nullptr;
         *pRet = 0;
         if (!typeStorageReachable(typeId, access, pRet, rec)) return S_OK;
-        *pRet = m_store->copyTypeStorage(typeId, ppStorage);
+        *pRet = copyTypeStorage(typeId, ppStorage, rec);
         return S_OK;
     });
 }
@@ -483,7 +498,7 @@ HRESULT CZEBIntInstallation::setTypeStorage(GUID typeId, DWORD access, IStorage*
         if (!pSource || !pRet) return nullArg(rec);
         *pRet = 0;
         if (!typeStorageReachable(typeId, access, pRet, rec)) return S_OK;
-        *pRet = m_store->replaceTypeStorage(typeId, pSource);
+        *pRet = replaceTypeStorage(typeId, pSource, rec);
         return S_OK;
     });
 }
@@ -523,7 +538,7 @@ HRESULT CZEBIntInstallation::clearTypeCache(DWORD access, DWORD* pRet) {
         *pRet = 0;
         if (!accessGranted(access, {ACCESS_CLEAR_CACHE}, pRet, rec)) return S_OK;
         *pRet = translateRet(m_typeCont.clearTypeCache());
-        if (m_tools) m_tools->clearToolCache();
+        m_toolCont.clearToolCache();
         return S_OK;
     });
 }
@@ -536,7 +551,7 @@ HRESULT CZEBIntInstallation::getClsidByToolTypeID(GUID toolTypeId, DWORD access,
         *pClsid = GUID_NULL;
         *pRet = 0;
         if (!accessGranted(access, {ACCESS_TOOL_CLSID, ACCESS_CLEAR_CACHE}, pRet, rec)) return S_OK;
-        *pRet = translateRet(m_tools ? m_tools->getClsidByID(toolTypeId, *pClsid) : IS_INTERNAL);
+        *pRet = translateRet(m_toolCont.getClsidByID(toolTypeId, *pClsid));
         return S_OK;
     });
 }
@@ -840,7 +855,7 @@ HRESULT CZEBIntInstallation::getToolByToolTypeID(GUID toolTypeId, IUnknown** ppT
     return serialised(rec, [&]() -> HRESULT {
         if (!ppTool || !pRet) return nullArg(rec);
         *ppTool = nullptr;
-        *pRet = translateRet(m_tools ? m_tools->getToolByID(toolTypeId, ppTool) : IS_INTERNAL);
+        *pRet = translateRet(m_toolCont.getToolByID(toolTypeId, ppTool));
         return S_OK;
     });
 }
@@ -849,7 +864,7 @@ HRESULT CZEBIntInstallation::isTool(GUID toolTypeId, BOOL* pIsTool) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::isTool");
     return serialised(rec, [&]() -> HRESULT {
         if (!pIsTool) return nullArg(rec);
-        *pIsTool = (m_tools && m_tools->isTool(toolTypeId)) ? TRUE : FALSE;
+        *pIsTool = m_toolCont.isTool(toolTypeId) ? TRUE : FALSE;
         return S_OK;
     });
 }
@@ -902,8 +917,9 @@ HRESULT CZEBIntInstallation::unregisterXPathQuery(LPCSTR, DWORD*) {
 
 HRESULT CZEBIntInstallation::getInstallationDocument(IUnknown** ppDocument, DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getInstallationDocument");
-    return serialised(
-        rec, [&]() -> HRESULT { return m_classification.getInstallationDocument(ppDocument, pRet); });
+    return serialised(rec, [&]() -> HRESULT {
+        return m_classification.getInstallationDocument(ppDocument, pRet);
+    });
 }
 
 // ---- TypeDescriptionSource

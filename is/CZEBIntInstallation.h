@@ -12,16 +12,15 @@
 // code into pRet (ResultCodes.h) and copies results into caller-owned memory
 // (E_OUTOFMEMORY when that fails). An exception inside an operation is
 // caught, traced ("caught any unhandled exception") and answered with E_FAIL.
-// No operation saves: the containers mark themselves changed.
+// No operation saves but saveChanges: the containers mark themselves changed.
 //
-// The object owns its type container and its classification document (one
-// class element per installed type, described and arranged by the refresh;
-// is/xml). The installation file, the tool container and the type-data
-// exchange are collaborators attached through InstallationPorts.h; without them:
-//   - saveChanges reports 0xBE020006 (nothing can be written);
-//   - getTypeStorage/setTypeStorage answer as with a closed installation file;
-//   - tool operations answer 0xBE02FFFF, isTool 0;
-//   - exportTypeData/importTypeData answer 0xBE02FFFF.
+// The object owns the installation: the type and tool containers, the
+// classification document (one class element per installed type, described
+// and arranged by the refresh; is/xml), the XPath map and the installation
+// file "k4bi00tx.dat" of the configuration directory, which it loads when it
+// is made and writes on saveChanges. The type-data exchange is a
+// collaborator attached through InstallationPorts.h; without it
+// exportTypeData/importTypeData answer 0xBE02FFFF.
 //
 // Threads. The object belongs to the thread that made it, and its callers
 // are meant to call it there. But the runtime hands out the object itself,
@@ -47,9 +46,12 @@
 // can call in (setting up, inspecting).
 #pragma once
 
+#include "base/fs/FsInstFile.h"
 #include "co/CCoCriticalSection.h"
 #include "h/IMC_Installation.h"
+#include "is/CIsToolCont.h"
 #include "is/CIsTypeCont.h"
+#include "is/CIsXPathMap.h"
 #include "is/InstallationPorts.h"
 #include "is/xml/CIsXmlClassification.h"
 #include "is/xml/CIsXmlTypeDescriber.h"
@@ -65,12 +67,35 @@ class CZEBIntInstallation final
                             IMC_InternalInstallClassification>,
       private TypeDescriptionSource {
 public:
+    // The file name of the installation in the configuration directory.
+    static constexpr const char* kFileName = "k4bi00tx.dat";
+
+    // Builds the object and loads the installation file of the configuration
+    // directory (created, and saved at once, when missing). Construction
+    // never fails: an installation that cannot be loaded leaves the object
+    // usable with what was read (traced "error calling load").
     CZEBIntInstallation();
+    // As above with the configuration directory given (empty: the
+    // configured one).
+    explicit CZEBIntInstallation(std::string configDir);
     ~CZEBIntInstallation();
 
+    // Opens (or creates) the installation file at `path` and reads every
+    // section. False, traced, when that fails; the file is then closed and
+    // the containers keep what was read.
+    bool load(const std::string& path);
+    // Describes new types when the document asks for it, writes every
+    // section and puts the file in place. True when nothing needed writing or
+    // everything was written. (Forced or not, the writing happens now: the
+    // deferral to the two-minute timer that "SaveAsync" asks for is not
+    // served by this object.)
+    bool save(bool forced);
+    bool isFileOpen() const { return m_file.storage() != nullptr; }
+    const std::string& filePath() const { return m_filePath; }
+    // True while any part of the installation differs from the file.
+    bool isChanged() const;
+
     // Collaborators (null detaches).
-    void setStore(std::shared_ptr<zeb::InstallationStorePort> port) { m_store = std::move(port); }
-    void setTools(std::shared_ptr<zeb::ToolRegistryPort> port) { m_tools = std::move(port); }
     void setExchange(std::shared_ptr<zeb::TypeDataExchangePort> port) {
         m_exchange = std::move(port);
     }
@@ -83,6 +108,8 @@ public:
 
     CIsTypeCont& typeCont() { return m_typeCont; }
     CIsXmlClassification& classification() { return m_classification; }
+    CIsToolCont& toolCont() { return m_toolCont; }
+    CIsXPathMap& xpathMap() { return m_xpathMap; }
 
     // Describes the new types and arranges the document (0, or the code of
     // the failure). The save runs it when the document asks for it.
@@ -197,6 +224,16 @@ private:
     std::string configurationDirectory() override;
 
     template <class F> HRESULT serialised(CCoTraceRecord& rec, F&& body);
+    void construct(std::string configDir);
+    // The sections of the installation file, in the order they are stored.
+    bool readSections();
+    bool writeSections();
+    // An "xmltypes" text that does not parse: kept beside the file, and the
+    // document rebuilt from the installed types so the next refresh
+    // describes them again.
+    void rebuildDocument(const std::u16string& unreadable);
+    DWORD copyTypeStorage(const GUID& typeId, IStorage** out, CCoTraceRecord& rec);
+    DWORD replaceTypeStorage(const GUID& typeId, IStorage* source, CCoTraceRecord& rec);
     HRESULT addXMLNode(const GUID& typeId, const String& name, TypeClass typeClass, DWORD* pRet);
     void removeXMLNode(const GUID& typeId, CCoTraceRecord& rec);
     // The access check of a type's internal operations, then the type itself:
@@ -220,7 +257,11 @@ private:
     CIsXmlClassification m_classification;
     CIsXmlTypeDescriber m_describer{m_classification, *this};
     std::string m_configDir;
-    std::shared_ptr<zeb::InstallationStorePort> m_store;
-    std::shared_ptr<zeb::ToolRegistryPort> m_tools;
+    CIsToolCont m_toolCont;
+    FsInstFile m_file;
+    std::string m_filePath;
+    CIsXPathMap m_xpathMap;
+    bool m_typeStorageChanged = false;
+    bool m_queryMapChanged = false;
     std::shared_ptr<zeb::TypeDataExchangePort> m_exchange;
 };

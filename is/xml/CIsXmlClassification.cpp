@@ -15,10 +15,10 @@
 
 using zeb::Bstr;
 using zeb::Variant;
-using zeb::xml::DomElement;
-using zeb::xml::DomNode;
 using zeb::classification::appendTraced;
 using zeb::classification::callOrFail;
+using zeb::xml::DomElement;
+using zeb::xml::DomNode;
 
 namespace {
 

@@ -33,9 +33,15 @@ constexpr DWORD kNoTypeElement = 13;
 
 // ---- lists handed over in task memory
 
-void releaseEntry(ZEB_SubObjectEntry& e) { CoTaskMemFree(e.lpszName); }
-void releaseEntry(ZEB_ConnectorProps& e) { CoTaskMemFree(e.lpszName); }
-void releaseEntry(ZEB_OAApplDetails& e) { CoTaskMemFree(e.lpszOAApplSymbol); }
+void releaseEntry(ZEB_SubObjectEntry& e) {
+    CoTaskMemFree(e.lpszName);
+}
+void releaseEntry(ZEB_ConnectorProps& e) {
+    CoTaskMemFree(e.lpszName);
+}
+void releaseEntry(ZEB_OAApplDetails& e) {
+    CoTaskMemFree(e.lpszOAApplSymbol);
+}
 void releaseEntry(RTTypeID&) {}
 void releaseEntry(DWORD&) {}
 
@@ -77,7 +83,9 @@ struct SDHeader : ZEB_SDHeaderDetails {
     }
 };
 
-std::u16string wide(const OLECHAR* text) { return text ? std::u16string(text) : std::u16string(); }
+std::u16string wide(const OLECHAR* text) {
+    return text ? std::u16string(text) : std::u16string();
+}
 
 bool sameRuntimeId(const RTTypeID& a, const RTTypeID& b) {
     return a.guidVersion == b.guidVersion && a.nMajor == b.nMajor && a.nMinor == b.nMinor;
@@ -194,8 +202,9 @@ private:
         ComPtr<IMC_SubObjects> spI = offered<IMC_SubObjects>(m_object);
         if (!spI) return kOk;
         TaskList<ZEB_SubObjectEntry> list;
-        if (FAILED(callOrFail(m_rec, "spSubObjects->getSubObjectEntryList(&lSize, &pSubObjects)",
-                              [&] { return spI->getSubObjectEntryList(&list.count, &list.items); })))
+        if (FAILED(
+                callOrFail(m_rec, "spSubObjects->getSubObjectEntryList(&lSize, &pSubObjects)",
+                           [&] { return spI->getSubObjectEntryList(&list.count, &list.items); })))
             return kFailed;
         if (list.count == 0) return kOk; // an existing list stays
         removeChildren(u"SubObj");
@@ -323,8 +332,11 @@ private:
             m_rec,
             "spSDNavigate->getApplicationTypeDetailsList(0, &selection, &lSize, &pApplDetails, "
             "&dwRet)",
-            ret, [&] { return nav.getApplicationTypeDetailsList(0, &selection, &list.count,
-                                                                 &list.items, &ret); },
+            ret,
+            [&] {
+                return nav.getApplicationTypeDetailsList(0, &selection, &list.count, &list.items,
+                                                         &ret);
+            },
             CatchText::Exception);
     }
 
@@ -348,8 +360,11 @@ private:
                 m_rec,
                 "spSDNavigate->getApplicationSupportedDOClasses(0, rtID, &lSize, &pDOClasses, "
                 "&dwRet)",
-                ret, [&] { return nav.getApplicationSupportedDOClasses(0, app.rtID, &classes.count,
-                                                                       &classes.items, &ret); },
+                ret,
+                [&] {
+                    return nav.getApplicationSupportedDOClasses(0, app.rtID, &classes.count,
+                                                                &classes.items, &ret);
+                },
                 CatchText::Exception);
             if (FAILED(hr) || ret != 0) continue;
             for (DWORD doClass : classes.entries()) {
@@ -373,9 +388,9 @@ private:
         ComPtr<IMC_TPackageType> spI = offered<IMC_TPackageType>(m_object);
         if (!spI) return kOk;
         DWORD flags = 0, ret = 0;
-        HRESULT hr =
-            guardedCallRet(m_rec, "spTPackageType->getFeatures(&dwFlags, &dwRet)", ret,
-                           [&] { return spI->getFeatures(&flags, &ret); }, CatchText::Exception);
+        HRESULT hr = guardedCallRet(
+            m_rec, "spTPackageType->getFeatures(&dwFlags, &dwRet)", ret,
+            [&] { return spI->getFeatures(&flags, &ret); }, CatchText::Exception);
         if (FAILED(hr) || ret != 0) return ret ? ret : kFailed;
         if ((flags & 3) == 0) return kOk;
         bool appended = false;
@@ -449,7 +464,7 @@ private:
         ZEB_TRACE(m_rec, 1, "parse PD-File %s", path.c_str());
         // The reader answers a missing file with an empty header, which
         // would describe the type with values it does not have.
-        struct stat st{};
+        struct stat st {};
         CIsAcxReader reader;
         if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
             reader.init(path.c_str()) != 0) {
@@ -583,8 +598,8 @@ DWORD CIsXmlTypeDescriber::transformXMLTypeTree(const std::string& fileName, Dom
                           [&] { return dest->setProperty(language, xpath); })) ||
         FAILED(callOrFail(rec, "spXsl.CoCreateInstance(L\"Msxml2.DOMDocument.3.0\")",
                           [&] { return zeb::classification::createDomDocument(xsl); })) ||
-        FAILED(callOrFail(rec, "spXsl->put_async(0)",
-                          [&] { return xsl->put_async(VARIANT_FALSE); })))
+        FAILED(
+            callOrFail(rec, "spXsl->put_async(0)", [&] { return xsl->put_async(VARIANT_FALSE); })))
         return kFailed;
 
     const std::string dir = m_source.configurationDirectory();

@@ -35,7 +35,7 @@ bool writeWhole(int fd, std::string_view text) {
 bool installDefaultStylesheets(const std::string& dir, std::string* error) {
     for (const DefaultStylesheet& sheet : defaultStylesheets()) {
         const std::string path = dir + "/" + sheet.name;
-        struct stat st{};
+        struct stat st {};
         if (::lstat(path.c_str(), &st) == 0) continue; // kept as it is
         if (errno != ENOENT) return fail(error, path, errno);
         std::string temp = path + ".XXXXXX";

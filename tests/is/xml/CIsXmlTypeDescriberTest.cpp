@@ -88,17 +88,20 @@ TEST_F(Describer, TheSampleDriveIsDescribedFromEveryInterfaceAndItsPdFile) {
         "<Device>"
         "<ESType ESID=\"{5A3E1001-7B1C-4C2A-9E10-3D5F00000001}\" ESName=\"SampleDrive.1.0\" "
         "RTID=\"{5A3E2001-7B1C-4C2A-9E10-3D5F00000001}\" RTMajor=\"1\" RTMinor=\"0\"/>"
-        "<SubObj Id=\"0\" Name=\"Brake\" Addr=\"16\" ESID=\"{5A3E1007-7B1C-4C2A-9E10-3D5F00000007}\"/>"
+        "<SubObj Id=\"0\" Name=\"Brake\" Addr=\"16\" "
+        "ESID=\"{5A3E1007-7B1C-4C2A-9E10-3D5F00000007}\"/>"
         "<SubObj Id=\"1\" Name=\"Fan\" Addr=\"3000000000\" "
         "ESID=\"{5A3E1007-7B1C-4C2A-9E10-3D5F00000007}\"/>"
         "<Connectors>"
-        "<Connector Id=\"1\" Name=\"DriveBus\" Interface=\"{5A3E4001-7B1C-4C2A-9E10-3D5F00000001}\" "
+        "<Connector Id=\"1\" Name=\"DriveBus\" "
+        "Interface=\"{5A3E4001-7B1C-4C2A-9E10-3D5F00000001}\" "
         "Incoming=\"-1\" Outgoing=\"0\" Remote=\"0\" Multipoint=\"0\" Required=\"-1\" "
         "ExclusiveGroup=\"0\" Major=\"1\" Minor=\"0\"/>"
         "<Connector Id=\"2\" Name=\"Encoder\" Interface=\"{5A3E4002-7B1C-4C2A-9E10-3D5F00000001}\" "
         "Incoming=\"0\" Outgoing=\"-1\" Remote=\"0\" Multipoint=\"-1\" Required=\"0\" "
         "ExclusiveGroup=\"1\" Major=\"2\" Minor=\"3\"/>"
-        "<Connector Id=\"3\" Name=\"Telegram\" Interface=\"{5A3E4003-7B1C-4C2A-9E10-3D5F00000001}\" "
+        "<Connector Id=\"3\" Name=\"Telegram\" "
+        "Interface=\"{5A3E4003-7B1C-4C2A-9E10-3D5F00000001}\" "
         "Incoming=\"-1\" Outgoing=\"-1\" Remote=\"-1\" Multipoint=\"0\" Required=\"0\" "
         "ExclusiveGroup=\"1\" Major=\"4\" Minor=\"65535\"/>"
         "</Connectors>"
@@ -148,36 +151,37 @@ TEST_F(Describer, NavigationAndPackageContentsAreWrittenInTheirOrder) {
               "</TObject>");
     // The cam's OA applications, each with the applications of the classes it
     // supports; its PD-file has view 0 (no DOView) and both values 0.
-    EXPECT_EQ(element(TYPEID_SampleCam),
-              "<TObject>"
-              "<ESType ESID=\"{5A3E1003-7B1C-4C2A-9E10-3D5F00000003}\" ESName=\"SampleCam.1.0\" "
-              "RTID=\"{5A3E2003-7B1C-4C2A-9E10-3D5F00000003}\" RTMajor=\"1\" RTMinor=\"0\"/>"
-              "<Classification>"
-              "<ESTypeGroup value=\"Drives\"/><ESTypeSubGroup value=\"Velantis\"/>"
-              "</Classification>"
-              "<Contents>"
-              "<Content Type=\"OA\" Name=\"CamProfile\" RTID=\"{5A3E2103-7B1C-4C2A-9E10-3D5F00000003}\" "
-              "RTMajor=\"1\" RTMinor=\"0\" InterfaceVersion=\"2\" Version=\"5\">"
-              "<OAApp DOClass=\"101\" RTID=\"{5A3E2103-7B1C-4C2A-9E10-3D5F00000003}\" RTMajor=\"1\" "
-              "RTMinor=\"0\"/>"
-              "<OAApp DOClass=\"102\" RTID=\"{5A3E2103-7B1C-4C2A-9E10-3D5F00000003}\" RTMajor=\"1\" "
-              "RTMinor=\"0\"/>"
-              "<OAApp DOClass=\"102\" RTID=\"{5A3E2203-7B1C-4C2A-9E10-3D5F00000003}\" RTMajor=\"2\" "
-              "RTMinor=\"1\"/>"
-              "</Content>"
-              "<Content Type=\"OA\" Name=\"CamTable\" RTID=\"{5A3E2203-7B1C-4C2A-9E10-3D5F00000003}\" "
-              "RTMajor=\"2\" RTMinor=\"1\" InterfaceVersion=\"3\" Version=\"7\">"
-              "<OAApp DOClass=\"102\" RTID=\"{5A3E2103-7B1C-4C2A-9E10-3D5F00000003}\" RTMajor=\"1\" "
-              "RTMinor=\"0\"/>"
-              "<OAApp DOClass=\"102\" RTID=\"{5A3E2203-7B1C-4C2A-9E10-3D5F00000003}\" RTMajor=\"2\" "
-              "RTMinor=\"1\"/>"
-              "</Content>"
-              "</Contents>"
-              "<Properties>"
-              "<Property Name=\"ParallelConnectable\" Value=\"0\"/>"
-              "<Property Name=\"DataSetHandling\" Value=\"0\"/>"
-              "</Properties>"
-              "</TObject>");
+    EXPECT_EQ(
+        element(TYPEID_SampleCam),
+        "<TObject>"
+        "<ESType ESID=\"{5A3E1003-7B1C-4C2A-9E10-3D5F00000003}\" ESName=\"SampleCam.1.0\" "
+        "RTID=\"{5A3E2003-7B1C-4C2A-9E10-3D5F00000003}\" RTMajor=\"1\" RTMinor=\"0\"/>"
+        "<Classification>"
+        "<ESTypeGroup value=\"Drives\"/><ESTypeSubGroup value=\"Velantis\"/>"
+        "</Classification>"
+        "<Contents>"
+        "<Content Type=\"OA\" Name=\"CamProfile\" RTID=\"{5A3E2103-7B1C-4C2A-9E10-3D5F00000003}\" "
+        "RTMajor=\"1\" RTMinor=\"0\" InterfaceVersion=\"2\" Version=\"5\">"
+        "<OAApp DOClass=\"101\" RTID=\"{5A3E2103-7B1C-4C2A-9E10-3D5F00000003}\" RTMajor=\"1\" "
+        "RTMinor=\"0\"/>"
+        "<OAApp DOClass=\"102\" RTID=\"{5A3E2103-7B1C-4C2A-9E10-3D5F00000003}\" RTMajor=\"1\" "
+        "RTMinor=\"0\"/>"
+        "<OAApp DOClass=\"102\" RTID=\"{5A3E2203-7B1C-4C2A-9E10-3D5F00000003}\" RTMajor=\"2\" "
+        "RTMinor=\"1\"/>"
+        "</Content>"
+        "<Content Type=\"OA\" Name=\"CamTable\" RTID=\"{5A3E2203-7B1C-4C2A-9E10-3D5F00000003}\" "
+        "RTMajor=\"2\" RTMinor=\"1\" InterfaceVersion=\"3\" Version=\"7\">"
+        "<OAApp DOClass=\"102\" RTID=\"{5A3E2103-7B1C-4C2A-9E10-3D5F00000003}\" RTMajor=\"1\" "
+        "RTMinor=\"0\"/>"
+        "<OAApp DOClass=\"102\" RTID=\"{5A3E2203-7B1C-4C2A-9E10-3D5F00000003}\" RTMajor=\"2\" "
+        "RTMinor=\"1\"/>"
+        "</Content>"
+        "</Contents>"
+        "<Properties>"
+        "<Property Name=\"ParallelConnectable\" Value=\"0\"/>"
+        "<Property Name=\"DataSetHandling\" Value=\"0\"/>"
+        "</Properties>"
+        "</TObject>");
     // Package features 3: DCC before ST.
     EXPECT_EQ(element(TYPEID_SamplePackage),
               "<Package>"
@@ -313,8 +317,8 @@ TEST_F(Describer, ExistingSubObjectsStayForAnEmptyListAndAreReplacedByAFullOne) 
 TEST_F(Describer, AFailingOrThrowingDescriptionCallEndsTheRefreshAsDocumented) {
     struct Case {
         const char* call;
-        DWORD failRet;   // the result word the call answers with
-        DWORD expected;  // the refresh's code
+        DWORD failRet;  // the result word the call answers with
+        DWORD expected; // the refresh's code
     };
     const Case cases[] = {
         {"getRTTypeID", 0, 65535},
@@ -360,16 +364,19 @@ TEST_F(Describer, AFailingOrThrowingDescriptionCallEndsTheRefreshAsDocumented) {
             ASSERT_EQ(one->addTypeByClass(CLSID_SampleDriveType, TC_Device, &ret), S_OK);
             EXPECT_EQ(one->refreshXMLTypeTree(), 0u);
             // The arrangement takes the type left in Unclassified along.
-            EXPECT_EQ(
-                one->classification().document().selectNodes(u"/Installation/Classified/Device").size(),
-                2u);
+            EXPECT_EQ(one->classification()
+                          .document()
+                          .selectNodes(u"/Installation/Classified/Device")
+                          .size(),
+                      2u);
         }
     }
 }
 
 TEST_F(Describer, CallsIntoTheInstallationDuringTheRefreshAreServedSafely) {
     DescribedClass first("First.1.0", kDescribedRt);
-    DescribedClass second("Second.1.0", RTTypeID{makeGuid("0F0F0F0F-0000-0000-0000-000000000002"), 1, 0});
+    DescribedClass second("Second.1.0",
+                          RTTypeID{makeGuid("0F0F0F0F-0000-0000-0000-000000000002"), 1, 0});
     add(first.clsid, TC_Device);
     add(second.clsid, TC_Device);
     DWORD nested = 0;

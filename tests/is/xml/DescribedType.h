@@ -81,8 +81,10 @@ public:
     HRESULT getConnectorPropsList(DWORD* pCount, ZEB_ConnectorProps** pp, DWORD* pRet) override {
         *pCount = 1;
         *pp = alloc<ZEB_ConnectorProps>(1);
-        (*pp)[0] = {7, wide(u"Bus"), makeGuid("0C0C0C0C-0000-0000-0000-000000000001"),
-                    TRUE, FALSE, FALSE, TRUE, FALSE, 2, {1, 4}};
+        (*pp)[0] = {7,     wide(u"Bus"), makeGuid("0C0C0C0C-0000-0000-0000-000000000001"),
+                    TRUE,  FALSE,        FALSE,
+                    TRUE,  FALSE,        2,
+                    {1, 4}};
         *pRet = 0;
         return enter("getConnectorPropsList", pRet);
     }

@@ -237,7 +237,7 @@ TEST(XmlDomText, CharactersAnXmlDocumentCannotHoldAreRefusedAsContent) {
     DomDocument doc = loaded("<R a=\"1\">t</R>");
     ComPtr<IXMLDOMElement> raw;
     ASSERT_EQ(doc.documentElement().get()->QueryInterface(uuidof<IXMLDOMElement>(),
-                                                         reinterpret_cast<void**>(&raw)),
+                                                          reinterpret_cast<void**>(&raw)),
               S_OK);
     Bstr name(u"a");
     const std::u16string refused[] = {u"x\u0001y", u"\u001F", std::u16string(u"nul\0in", 6),

@@ -1,0 +1,271 @@
+// CZEBIntInstallation: the installation file: loading, saving and the
+// private storages of the types.
+#include "is/CZEBIntInstallation.h"
+
+#include "base/fs/FsSecCl.h"
+#include "co/CCoSynchronize.h"
+#include "h/ResultCodes.h"
+#include "platform/win/TextConvert.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr const char* kFile = "is_inst";
+
+// Writes `text` to a new file `path` (never over an existing one).
+bool writeNewFile(const std::string& path, const std::string& text) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += size_t(n);
+    }
+    const bool ok = done == text.size() && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok) ::unlink(path.c_str());
+    return ok;
+}
+
+} // namespace
+
+bool CZEBIntInstallation::isChanged() const {
+    return m_typeCont.isModified() || m_toolCont.isModified() || m_typeStorageChanged ||
+           m_classification.isDocumentChanged() || m_queryMapChanged;
+}
+
+bool CZEBIntInstallation::load(const std::string& path) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::load");
+    CCoSynchronize lock(&m_csCalls.m_sec);
+    DWORD r = m_file.openExistFile(path.c_str(), FsFileMan::kFileWrite);
+    if (r == FsSectMan::kNotFound && !path.empty()) {
+        ZEB_TRACE(rec, 1, "installation file: \"%s\" not found, create it", path.c_str());
+        if (m_file.makeEmptyFile(path.c_str()) != 0) {
+            ZEB_TRACE(rec, 4, "error creating installation file: \"%s\"", path.c_str());
+            return false;
+        }
+        if (save(true)) return true;
+        ZEB_TRACE(rec, 4, "error calling save after creating installation file");
+        // Nothing reached the disk: the object goes on without a file rather
+        // than with a working copy no save can put in place.
+        if (m_file.CloseFile() != 0) ZEB_TRACE(rec, 4, "error calling CloseFile");
+        return false;
+    }
+    if (r != 0) {
+        ZEB_TRACE(rec, 4, "error on open installation file \"%s\"", path.c_str());
+        return false;
+    }
+    if (!readSections()) {
+        if (m_file.CloseFile() != 0) ZEB_TRACE(rec, 4, "error calling CloseFile");
+        return false;
+    }
+    m_typeCont.setModified(false);
+    m_toolCont.setModified(false);
+    return true;
+}
+
+bool CZEBIntInstallation::readSections() {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::load");
+    // Each section: opened for reading, read from its start, closed.
+    auto read = [&](FsSecCl* section, const char* openError, auto&& body) {
+        if (!section) {
+            ZEB_TRACE(rec, 4, "%s", openError);
+            return false;
+        }
+        section->seek(0, 0);
+        body(*section);
+        const bool good = section->state() == FsSecCl::kGood;
+        if (m_file.CloseSect(section) != 0 || !good) {
+            ZEB_TRACE(rec, 4, "read error");
+            return false;
+        }
+        return true;
+    };
+    if (!read(m_file.getTypesSect(0), "error on open type storage",
+              [&](FsSecCl& s) { s >> m_typeCont; }))
+        return false;
+    std::u16string text;
+    if (!read(m_file.getXmlTypesSect(0), "error on open xml type storage",
+              [&](FsSecCl& s) { s >> text; }))
+        return false;
+    zeb::Bstr xml(text);
+    if (!m_classification.setXMLText(xml)) {
+        ZEB_TRACE(rec, 4, "error loading xml document");
+        rebuildDocument(text);
+    }
+    if (!read(m_file.getXPathQueriesSect(0), "error on open xpath-query storage",
+              [&](FsSecCl& s) { s >> m_xpathMap; }))
+        return false;
+    return read(m_file.getToolsSect(0), "error on open tool storage",
+                [&](FsSecCl& s) { s >> m_toolCont; });
+}
+
+void CZEBIntInstallation::rebuildDocument(const std::u16string& unreadable) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::load");
+    // The unreadable text stays for inspection beside the installation file.
+    if (!m_filePath.empty() && !unreadable.empty()) {
+        // A new name each time: an earlier copy is never replaced.
+        const std::string stem =
+            m_filePath + ".xmltypes-" + std::to_string(long(std::time(nullptr)));
+        std::string kept;
+        bool written = false;
+        for (int n = 0; n < 100 && !written; ++n) {
+            kept = stem + (n ? "-" + std::to_string(n) : std::string()) + ".xml";
+            written = writeNewFile(kept, zeb::toNarrow(unreadable));
+            if (!written && errno != EEXIST) break;
+        }
+        if (written)
+            ZEB_TRACE(rec, 4, "unreadable xml document kept in \"%s\"", kept.c_str());
+        else
+            ZEB_TRACE(rec, 4, "error keeping the unreadable xml document in \"%s\"", kept.c_str());
+    }
+    // Every installed type gets its class element again; the next refresh
+    // describes them. Until a change is saved the stored text stays as it
+    // is: the document is not marked changed.
+    const bool changed = m_classification.isDocumentChanged();
+    for (const GUID& typeId : m_typeCont.getTypeIDList()) {
+        // The container's own internal type never has a class element.
+        if (typeId == CIsTypeCont::kInternalTypeId) continue;
+        const TypeClass typeClass = m_typeCont.getTypeClass(typeId);
+        if (m_classification.addXMLType(
+                typeId, m_typeCont.getTypeNameByIDAndClass(typeClass, typeId), typeClass) != 0)
+            ZEB_TRACE(rec, 4, "error rebuilding the xml document");
+    }
+    if (!changed) m_classification.clearDocumentChanged();
+    ZEB_TRACE(rec, 4, "xml document rebuilt from the installed types, to be described again");
+}
+
+bool CZEBIntInstallation::save(bool forced) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::save");
+    CCoSynchronize lock(&m_csCalls.m_sec);
+    (void)forced;
+    if (!isChanged()) {
+        ZEB_TRACE(rec, 1, "No modification occured, nothing to save.");
+        return true;
+    }
+    if (!isFileOpen()) {
+        ZEB_TRACE(rec, 4, "installation file not open");
+        return false;
+    }
+    if (!m_typeCont.refreshTypeData()) {
+        ZEB_TRACE(rec, 4, "error calling refreshTypeData");
+        return false;
+    }
+    if (m_classification.isRefreshNeeded() && m_describer.refreshXMLTypeTree() != 0) {
+        ZEB_TRACE(rec, 4, "error calling refreshXMLTypeTree");
+        return false;
+    }
+    if (!writeSections()) return false;
+    if (m_file.saveFile() != 0) {
+        ZEB_TRACE(rec, 4, "error calling saveFile");
+        return false;
+    }
+    m_typeStorageChanged = false;
+    m_classification.clearDocumentChanged();
+    m_queryMapChanged = false;
+    return true;
+}
+
+bool CZEBIntInstallation::writeSections() {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::save");
+    // Each section: opened for writing, emptied, written, closed. A section
+    // is good when the stream reports no error and the close succeeds.
+    auto write = [&](FsSecCl* section, const char* openError, auto&& body) {
+        if (!section) {
+            ZEB_TRACE(rec, 4, "%s", openError);
+            return false;
+        }
+        section->setSize(0);
+        body(*section);
+        const bool good = section->state() == FsSecCl::kGood;
+        if (m_file.CloseSect(section) != 0 || !good) {
+            ZEB_TRACE(rec, 4, "write error");
+            return false;
+        }
+        return true;
+    };
+    // The same open message for the first three sections: callers and logs
+    // of the installation have always seen it so.
+    if (!write(m_file.getTypesSect(FsSectMan::kWrite), "error on open type storage",
+               [&](FsSecCl& s) { s << m_typeCont; }))
+        return false;
+    m_typeCont.setModified(false);
+    BSTR text = nullptr;
+    if (!m_classification.getXMLText(&text)) text = nullptr;
+    zeb::Bstr xml;
+    xml.Attach(text);
+    if (!write(m_file.getXmlTypesSect(FsSectMan::kWrite), "error on open type storage",
+               [&](FsSecCl& s) { s << xml.view(); }))
+        return false;
+    if (!write(m_file.getXPathQueriesSect(FsSectMan::kWrite), "error on open type storage",
+               [&](FsSecCl& s) { s << m_xpathMap; }))
+        return false;
+    if (!write(m_file.getToolsSect(FsSectMan::kWrite), "error on open tool storage",
+               [&](FsSecCl& s) { s << m_toolCont; }))
+        return false;
+    m_toolCont.setModified(false);
+    return true;
+}
+
+// ---- the private storages of the types
+
+DWORD CZEBIntInstallation::copyTypeStorage(const GUID& typeId, IStorage** out,
+                                           CCoTraceRecord& rec) {
+    FsSectMan* dir = m_file.openGuidDir(typeId, 0);
+    if (!dir && m_file.createGuidDir(typeId) == 0) dir = m_file.openGuidDir(typeId, 0);
+    if (!dir) {
+        ZEB_TRACE(rec, 4, "error: cant access type storage");
+        return PRET_SAVE_FAILED;
+    }
+    ComPtr<IStorage> storage; // Lock hands out a reference of its own
+    const bool locked = dir->Lock(&storage);
+    DWORD ret = 0;
+    ComPtr<IStorage> copy;
+    if (!locked || !storage) {
+        ZEB_TRACE(rec, 4, "error: cant access type storage");
+        ret = PRET_SAVE_FAILED;
+    } else if (!FsFileMan::createMemStorage(&copy) ||
+               FAILED(storage->CopyTo(0, nullptr, nullptr, copy.get()))) {
+        ZEB_TRACE(rec, 4, "error: cant create copy of storage");
+        ret = PRET_FAILURE;
+    }
+    storage = nullptr;
+    if (locked) dir->Unlock();
+    m_file.CloseDir(dir);
+    if (ret == 0) *out = copy.Detach();
+    return ret;
+}
+
+DWORD CZEBIntInstallation::replaceTypeStorage(const GUID& typeId, IStorage* source,
+                                              CCoTraceRecord& rec) {
+    FsSectMan* dir = m_file.openGuidDir(typeId, FsSectMan::kWrite);
+    ComPtr<IStorage> storage; // Lock hands out a reference of its own
+    const bool locked = dir && dir->Lock(&storage);
+    if (!locked || !storage) {
+        ZEB_TRACE(rec, 4, "error: cant access type storage");
+        storage = nullptr;
+        if (locked) dir->Unlock();
+        if (dir) m_file.CloseDir(dir);
+        if (m_file.CloseFile() != 0) ZEB_TRACE(rec, 4, "error calling CloseFile");
+        return PRET_SAVE_FAILED;
+    }
+    const HRESULT hr = source->CopyTo(0, nullptr, nullptr, storage.get());
+    storage = nullptr;
+    dir->Unlock();
+    m_file.CloseDir(dir);
+    if (FAILED(hr)) {
+        ZEB_TRACE(rec, 4, "error: cant create copy of storage");
+        return PRET_FAILURE;
+    }
+    m_typeStorageChanged = true;
+    return 0;
+}
