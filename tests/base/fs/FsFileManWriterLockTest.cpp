@@ -176,32 +176,40 @@ TEST_F(FsFileManWriterLock, AForkedChildClosingItsCopyLeavesTheParentsLockInPlac
 }
 
 TEST_F(FsFileManWriterLock, AProgramStartedByTheWriterDoesNotKeepTheLock) {
-    // A child takes the lock, starts a long-running program and dies: the
-    // program must not hold the file.
-    int report[2];
+    // A child takes the lock, starts a long-running program and, when told,
+    // dies: from then on the program must not hold the file.
+    int report[2], go[2];
     ASSERT_EQ(::pipe(report), 0);
+    ASSERT_EQ(::pipe(go), 0);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         ::close(report[0]);
-        auto* file = new FsInstFile;
+        ::close(go[1]);
+        auto* file = new FsInstFile; // the process ends without destroying it
         if (file->openExistFile(path.c_str(), FsFileMan::kFileWrite) != 0) _exit(2);
         pid_t program = 0;
         char sleepName[] = "sleep", seconds[] = "30";
         char* argv[] = {sleepName, seconds, nullptr};
         if (::posix_spawnp(&program, "sleep", nullptr, nullptr, argv, environ) != 0) _exit(3);
         if (::write(report[1], &program, sizeof program) != sizeof program) _exit(4);
+        char byte = 0;
+        (void)::read(go[0], &byte, 1);
         _exit(0);
     }
     ::close(report[1]);
+    ::close(go[0]);
     pid_t program = 0;
     const bool reported = ::read(report[0], &program, sizeof program) == sizeof program;
     ::close(report[0]);
+    FsInstFile file;
+    EXPECT_EQ(file.openExistFile(path.c_str(), FsFileMan::kFileWrite), 15u);
+    EXPECT_EQ(file.writerLockHolder().pid, child);
+    ::close(go[1]);
     int status = 0;
     ::waitpid(child, &status, 0);
     ASSERT_TRUE(reported);
     ASSERT_GT(program, 0);
-    FsInstFile file;
     EXPECT_EQ(file.openExistFile(path.c_str(), FsFileMan::kFileWrite), 0u);
     ::kill(program, SIGKILL);
 }
@@ -223,11 +231,15 @@ TEST_F(FsFileManWriterLock, APidLeftInTheLockFileBlocksNobodyAndIsReplaced) {
 }
 
 TEST_F(FsFileManWriterLock, AFailedOpenForWritingLetsTheLockGo) {
-    zeb::test::writeFile(dir.file("plain.dat"), std::string(600, 'x'));
-    FsInstFile file;
-    EXPECT_EQ(file.openExistFile(dir.file("plain.dat").c_str(), FsFileMan::kFileWrite), 11u);
-    FsFileMan other;
-    EXPECT_EQ(other.OpenFile(dir.file("plain.dat").c_str(), FsFileMan::kFileWrite), 11u);
+    const std::string good = zeb::test::readFile(path);
+    zeb::test::writeFile(path, std::string(600, 'x'));
+    FsInstFile failed;
+    EXPECT_EQ(failed.openExistFile(path.c_str(), FsFileMan::kFileWrite), 11u);
+    zeb::test::writeFile(path, good);
+    FsInstFile writer;
+    EXPECT_EQ(writer.openExistFile(path.c_str(), FsFileMan::kFileWrite), 0u);
+    FsInstFile other;
+    EXPECT_EQ(other.openExistFile(path.c_str(), FsFileMan::kFileWrite), 15u);
 }
 
 } // namespace
