@@ -82,7 +82,10 @@ public:
 
     // Opens (or creates) the installation file at `path` and reads every
     // section. False, traced, when that fails; the file is then closed and
-    // the containers keep what was read.
+    // the containers keep what was read. While another writer (process or
+    // object) holds the file, it is opened read-only: everything is read,
+    // and a save with changes fails ("installation file is locked by another
+    // writer (pid N, name)") instead of replacing the other writer's work.
     bool load(const std::string& path);
     // Describes new types when the document asks for it, writes every
     // section and puts the file in place. True when nothing needed writing or
@@ -91,6 +94,10 @@ public:
     // served by this object.)
     bool save(bool forced);
     bool isFileOpen() const { return m_file.storage() != nullptr; }
+    // True when the file was opened read-only because another writer held it.
+    bool isReadOnly() const { return isFileOpen() && !m_file.isWritable(); }
+    // The writer that held the file when it was opened (pid 0 when none did).
+    const FsWriterLock::Holder& lockHolder() const { return m_file.writerLockHolder(); }
     const std::string& filePath() const { return m_filePath; }
     // True while any part of the installation differs from the file.
     bool isChanged() const;

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 namespace {
 
@@ -36,6 +37,13 @@ bool writeNewFile(const std::string& path, const std::string& text) {
     return ok;
 }
 
+// The refusal of a writer while another one holds the file.
+std::string lockedByAnotherWriter(const FsWriterLock::Holder& holder) {
+    const std::string who = FsWriterLock::describe(holder);
+    return who.empty() ? std::string("installation file is locked by another writer")
+                       : "installation file is locked by another writer (" + who + ")";
+}
+
 } // namespace
 
 bool CZEBIntInstallation::isChanged() const {
@@ -47,9 +55,18 @@ bool CZEBIntInstallation::load(const std::string& path) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::load");
     CCoSynchronize lock(&m_csCalls.m_sec);
     DWORD r = m_file.openExistFile(path.c_str(), FsFileMan::kFileWrite);
+    if (r == FsSectMan::kHeldByWriter) {
+        // Another writer works on the file: everything is read, nothing can
+        // be saved over its work (save refuses).
+        ZEB_TRACE(rec, 3, "%s, opened read-only",
+                  lockedByAnotherWriter(m_file.writerLockHolder()).c_str());
+        r = m_file.openExistFile(path.c_str(), 0);
+    }
     if (r == FsSectMan::kNotFound && !path.empty()) {
         ZEB_TRACE(rec, 1, "installation file: \"%s\" not found, create it", path.c_str());
-        if (m_file.makeEmptyFile(path.c_str()) != 0) {
+        if (const DWORD made = m_file.makeEmptyFile(path.c_str()); made != 0) {
+            if (made == FsSectMan::kHeldByWriter) // another writer is creating it
+                ZEB_TRACE(rec, 4, "%s", lockedByAnotherWriter(m_file.writerLockHolder()).c_str());
             ZEB_TRACE(rec, 4, "error creating installation file: \"%s\"", path.c_str());
             return false;
         }
@@ -156,6 +173,10 @@ bool CZEBIntInstallation::save(bool forced) {
         ZEB_TRACE(rec, 4, "installation file not open");
         return false;
     }
+    if (isReadOnly()) {
+        ZEB_TRACE(rec, 4, "%s", lockedByAnotherWriter(lockHolder()).c_str());
+        return false;
+    }
     if (!m_typeCont.refreshTypeData()) {
         ZEB_TRACE(rec, 4, "error calling refreshTypeData");
         return false;
@@ -247,6 +268,11 @@ DWORD CZEBIntInstallation::copyTypeStorage(const GUID& typeId, IStorage** out,
 
 DWORD CZEBIntInstallation::replaceTypeStorage(const GUID& typeId, IStorage* source,
                                               CCoTraceRecord& rec) {
+    if (isReadOnly()) {
+        // Refused before the file is touched: it stays open for reading.
+        ZEB_TRACE(rec, 4, "%s", lockedByAnotherWriter(lockHolder()).c_str());
+        return PRET_SAVE_FAILED;
+    }
     FsSectMan* dir = m_file.openGuidDir(typeId, FsSectMan::kWrite);
     ComPtr<IStorage> storage; // Lock hands out a reference of its own
     const bool locked = dir && dir->Lock(&storage);

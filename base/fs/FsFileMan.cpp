@@ -158,6 +158,7 @@ FsFileMan::~FsFileMan() {
             adoptStorage(nullptr);
             if (!m_strWorkingCopy.empty()) ::unlink(m_strWorkingCopy.c_str());
         }
+        m_writerLock.release();
     });
 }
 
@@ -184,72 +185,96 @@ DWORD FsFileMan::OpenFile(const char* pathIn, DWORD flags) {
     return guardedBody<DWORD>(rec, kFailed, [&]() -> DWORD {
         if (flags & kFileCreate) flags |= kFileWrite;
         if (m_pStorage) return kAlreadyOpen;
-        m_dwMode = flags & (kFileWrite | kFileWorkingCopy);
+        // Nothing is open: a lock left by an open that failed half-way goes.
+        m_writerLock.release();
         std::string path = pathIn ? pathIn : "";
-        const DWORD access =
-            ((flags & kFileWrite) ? STGM_READWRITE : STGM_READ) | STGM_SHARE_EXCLUSIVE;
-        if (flags & kFileCreate) {
-            if (flags & kFileInMemory) {
-                IStorage* storage = nullptr;
-                if (!createMemStorage(&storage)) return kCreateFailed;
-                adoptStorage(storage);
-                m_dwMode &= ~kFileWorkingCopy;
-                m_strPath.clear();
-                m_strWorkingCopy.clear();
-                m_tLastWrite = 0;
-                return kOk;
+        const bool onDisk = !((flags & kFileCreate) && (flags & kFileInMemory));
+        if ((flags & kFileWrite) && onDisk && !path.empty()) {
+            // Before anything is read: a working copy taken while another
+            // writer still works would be stale when its save lands.
+            m_lockHolder = {};
+            switch (m_writerLock.acquire(absolutePath(path), &m_lockHolder)) {
+            case FsWriterLock::kAcquired:
+                break;
+            case FsWriterLock::kHeldElsewhere:
+                ZEB_TRACE(rec, 3, "file %s is held by another writer (%s)", path.c_str(),
+                          FsWriterLock::describe(m_lockHolder).c_str());
+                return kHeldByWriter;
+            case FsWriterLock::kUnavailable:
+                ZEB_TRACE(rec, 3, "no writer lock for %s, opened without", path.c_str());
+                break;
             }
-            if (path.empty()) {
-                path = createUniqueFile(".", "Fs");
-                if (path.empty()) return kCreateFailed;
-            }
-            ComPtr<IStorage> root;
-            if (flags & kFileWorkingCopy) {
-                const std::string copy = createUniqueFile(temporaryDirectory(), "mctmp");
-                if (copy.empty()) return kCreateFailed;
-                if (FAILED(StgCreateDocfile(zeb::toWide(copy).c_str(), access | STGM_CREATE, 0,
-                                            &root))) {
-                    ::unlink(copy.c_str());
-                    return kCreateFailed;
-                }
-                m_strWorkingCopy = copy;
-            } else if (FAILED(StgCreateDocfile(zeb::toWide(path).c_str(), access | STGM_CREATE, 0,
-                                               &root))) {
+        }
+        const DWORD r = openStorage(std::move(path), flags);
+        if (r != kOk) m_writerLock.release();
+        return r;
+    });
+}
+
+DWORD FsFileMan::openStorage(std::string path, DWORD flags) {
+    m_dwMode = flags & (kFileWrite | kFileWorkingCopy);
+    const DWORD access = ((flags & kFileWrite) ? STGM_READWRITE : STGM_READ) | STGM_SHARE_EXCLUSIVE;
+    if (flags & kFileCreate) {
+        if (flags & kFileInMemory) {
+            IStorage* storage = nullptr;
+            if (!createMemStorage(&storage)) return kCreateFailed;
+            adoptStorage(storage);
+            m_dwMode &= ~kFileWorkingCopy;
+            m_strPath.clear();
+            m_strWorkingCopy.clear();
+            m_tLastWrite = 0;
+            return kOk;
+        }
+        if (path.empty()) {
+            path = createUniqueFile(".", "Fs");
+            if (path.empty()) return kCreateFailed;
+        }
+        ComPtr<IStorage> root;
+        if (flags & kFileWorkingCopy) {
+            const std::string copy = createUniqueFile(temporaryDirectory(), "mctmp");
+            if (copy.empty()) return kCreateFailed;
+            if (FAILED(
+                    StgCreateDocfile(zeb::toWide(copy).c_str(), access | STGM_CREATE, 0, &root))) {
+                ::unlink(copy.c_str());
                 return kCreateFailed;
             }
-            adoptStorage(root.Detach());
-        } else {
-            if (path.empty() || !exists(path)) return kNotFound;
-            if (StgIsStorageFile(zeb::toWide(path).c_str()) != S_OK) return kWrongFormat;
-            if (flags & kFileWorkingCopy) {
-                if (const DWORD r = openWorkingCopy(path, access); r != 0) return r;
-            } else {
-                ComPtr<IStorage> root;
-                const HRESULT hr =
-                    StgOpenStorage(zeb::toWide(path).c_str(), nullptr, access, nullptr, 0, &root);
-                if (SUCCEEDED(hr)) {
-                    adoptStorage(root.Detach());
-                } else if (!(flags & kFileWrite)) {
-                    if (openWorkingCopy(path, access) != 0) return kOpenFailed;
-                    m_dwMode |= kFileWorkingCopy;
-                } else {
-                    return kOpenFailed;
-                }
-            }
-            if (const DWORD r = ListAll(); r != 0) {
-                adoptStorage(nullptr);
-                if (!m_strWorkingCopy.empty()) ::unlink(m_strWorkingCopy.c_str());
-                m_strWorkingCopy.clear();
-                return r;
-            }
-            ReadMagicNumber();
+            m_strWorkingCopy = copy;
+        } else if (FAILED(StgCreateDocfile(zeb::toWide(path).c_str(), access | STGM_CREATE, 0,
+                                           &root))) {
+            return kCreateFailed;
         }
-        m_strPath = absolutePath(path);
-        m_strWorkingCopy = absolutePath(m_strWorkingCopy);
-        m_tLastWrite = 0;
-        if (m_dwMode & kFileWorkingCopy) recordTargetTime();
-        return kOk;
-    });
+        adoptStorage(root.Detach());
+    } else {
+        if (path.empty() || !exists(path)) return kNotFound;
+        if (StgIsStorageFile(zeb::toWide(path).c_str()) != S_OK) return kWrongFormat;
+        if (flags & kFileWorkingCopy) {
+            if (const DWORD r = openWorkingCopy(path, access); r != 0) return r;
+        } else {
+            ComPtr<IStorage> root;
+            const HRESULT hr =
+                StgOpenStorage(zeb::toWide(path).c_str(), nullptr, access, nullptr, 0, &root);
+            if (SUCCEEDED(hr)) {
+                adoptStorage(root.Detach());
+            } else if (!(flags & kFileWrite)) {
+                if (openWorkingCopy(path, access) != 0) return kOpenFailed;
+                m_dwMode |= kFileWorkingCopy;
+            } else {
+                return kOpenFailed;
+            }
+        }
+        if (const DWORD r = ListAll(); r != 0) {
+            adoptStorage(nullptr);
+            if (!m_strWorkingCopy.empty()) ::unlink(m_strWorkingCopy.c_str());
+            m_strWorkingCopy.clear();
+            return r;
+        }
+        ReadMagicNumber();
+    }
+    m_strPath = absolutePath(path);
+    m_strWorkingCopy = absolutePath(m_strWorkingCopy);
+    m_tLastWrite = 0;
+    if (m_dwMode & kFileWorkingCopy) recordTargetTime();
+    return kOk;
 }
 
 void FsFileMan::recordTargetTime() {
@@ -271,7 +296,10 @@ void FsFileMan::ReadMagicNumber() {
 
 DWORD FsFileMan::CloseFile() {
     CCoTraceRecord rec(kSource, "FsFileMan::CloseFile");
-    if (!m_pStorage) return kFailed;
+    if (!m_pStorage) {
+        m_writerLock.release(); // nothing open: nothing to hold
+        return kFailed;
+    }
     if (CloseAll() != 0) return kFailed;
     m_mapDirs.clear();
     m_mapSects.clear();
@@ -280,6 +308,7 @@ DWORD FsFileMan::CloseFile() {
         if (::unlink(m_strWorkingCopy.c_str()) != 0) ZEB_TRACE(rec, 4, "error calling DeleteFile");
     }
     m_strWorkingCopy.clear();
+    m_writerLock.release();
     return kOk;
 }
 

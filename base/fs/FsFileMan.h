@@ -15,14 +15,25 @@
 // file intact. A read-only open that cannot open the file directly (it is
 // held exclusively elsewhere) falls back to a working copy.
 //
+// One writer at a time. An open for writing (write or create flag, on a
+// file on disk) takes the writer lock of the file (FsWriterLock: a lock file
+// "<file>.lock" beside it, which the atomic replacement leaves alone) before
+// it reads anything, and holds it until CloseFile; while another open holds
+// it, in this process or another, the open fails with 15 and
+// writerLockHolder() names the holder. Opens for reading take no lock and
+// are never refused. A lock file that cannot be used at all (a folder
+// nobody may create it in) leaves the open unlocked, as before.
+//
 // Flags: 1 write, 4 create (implies write), 8 in memory (with create), 32
 // working copy. Result codes as FsSectMan, plus 2 exists, 3 open already,
 // 4 cannot create, 7 cannot open, 8 missing / no path to save to, 11 not a
-// compound file, 13 not writable, 14 replacing the file failed.
+// compound file, 13 not writable, 14 replacing the file failed, 15 another
+// writer holds the file.
 #pragma once
 
 #include "base/fs/FsFile.h"
 #include "base/fs/FsSectMan.h"
+#include "base/fs/FsWriterLock.h"
 
 #include <cstdint>
 #include <string>
@@ -39,8 +50,8 @@ public:
     ~FsFileMan() override;
 
     DWORD OpenFile(const char* path, DWORD flags);
-    // 1 without storage or when CloseAll fails; else releases the root and
-    // deletes the working copy. 0 on success.
+    // 1 without storage or when CloseAll fails; else releases the root,
+    // deletes the working copy and lets the writer lock go. 0 on success.
     DWORD CloseFile() override;
     // Working copy: commits it and puts it in place of the file (8 without
     // a path to save to, 14 when that fails). Otherwise commits the root
@@ -55,12 +66,18 @@ public:
     static bool createMemStorage(IStorage** out);
 
     const std::string& workingCopyPath() const noexcept { return m_strWorkingCopy; }
+    // The writer that held the file when the last open for writing was
+    // refused with 15 (pid 0 when that open was not refused).
+    const FsWriterLock::Holder& writerLockHolder() const noexcept { return m_lockHolder; }
 
 protected:
     std::string m_strWorkingCopy;
     int64_t m_tLastWrite = 0; // target's modification time in seconds (0: unknown)
+    FsWriterLock m_writerLock;
+    FsWriterLock::Holder m_lockHolder;
 
 private:
+    DWORD openStorage(std::string path, DWORD flags);
     DWORD openWorkingCopy(const std::string& path, DWORD access);
     void recordTargetTime();
 };

@@ -46,6 +46,7 @@ public:
         kWrongFormat = 11,   // not a compound file, or not an installation file
         kRefused = 13,       // locked, access-mode conflict, not writable, stream handed out
         kSaveFailed = 14,    // putting the working copy in place of the file
+        kHeldByWriter = 15,  // open for writing: another writer holds the file (FsWriterLock)
     };
 
     // Access-mode bits of sections and directories.

@@ -32,10 +32,12 @@ std::string readSection(FsSectMan& man, const char* name) {
     return text;
 }
 
+// Files in `dir`, without the writers' lock file, which stays beside the
+// installation file for good.
 size_t filesIn(const std::string& dir) {
     size_t n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir))
-        ++n;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().filename() != "k4bi00tx.dat.lock") ++n;
     return n;
 }
 
