@@ -25,7 +25,9 @@ std::string resultText(DWORD ret) {
         what = "the identifier has no name";
         break;
     case PRET_BAD_CLASS:
-        what = "class not accepted for this operation";
+        // One word for both: an attribute name the type refuses, a class
+        // outside the accepted set.
+        what = "invalid attribute name (BI_... or PBI_...) or class";
         break;
     case PRET_PROGRAM_TYPE:
         what = "a program type cannot be removed";

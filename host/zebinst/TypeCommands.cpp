@@ -65,6 +65,7 @@ constexpr const char* kAttrHelp =
     "       zebinst [-C DIR] attr remove NAME|ID KEY\n"
     "       zebinst [-C DIR] attr list NAME|ID [--json]\n\n"
     "Reads or changes the attributes of an installed type; set and remove save.\n"
+    "Attribute names begin with BI_ or PBI_ (others are refused: exit 3).\n"
     "Setting or removing BI_TYPE_PDFILENAME (the type's PD-file in the\n"
     "configuration directory) describes the type again when saving. An absent\n"
     "attribute: exit 2.\n\n" ZEBINST_TYPE_ARG;
@@ -107,7 +108,7 @@ bool runtimeId(CZEBIntInstallation& inst, const GUID& id, RTTypeID& rt) {
 }
 
 // Fails the command when the installation refused: `what` names the operation.
-void check(HRESULT hr, DWORD ret, const std::string& what) {
+void check(HRESULT hr, const DWORD& ret, const std::string& what) {
     if (FAILED(hr))
         throw CommandError(
             kExitFailure, what + ": the call failed (HRESULT 0x" + [&] {
@@ -440,6 +441,11 @@ int runSnapIn(Invocation& in) {
         check(inst.addSnapInByTypeID(id, snapIn, &ret), ret,
               "cannot add snap-in " + snap + " to " + name);
     } else if (action == "remove") {
+        // The installation answers the removal of an absent snap-in as done.
+        std::vector<CLSID> present;
+        inst.typeCont().getSnapInList(id, present);
+        if (std::find(present.begin(), present.end(), snapIn) == present.end())
+            throw CommandError(kExitNotFound, name + " has no snap-in " + snap);
         check(inst.removeSnapInByTypeID(id, snapIn, &ret), ret,
               "cannot remove snap-in " + snap + " of " + name);
     } else {
