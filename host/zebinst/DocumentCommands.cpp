@@ -20,6 +20,8 @@ constexpr const char* kRefreshHelp = R"(usage: zebinst [-C DIR] refresh
 Describes the newly installed types in the classification document (from
 their type objects and PD-files) and arranges the document with the
 stylesheet k4bi00tx_tf.xsl of the configuration directory, then saves.
+Every save describes what is new already (install, and attr set of
+BI_TYPE_PDFILENAME), so refresh mostly arranges the document again.
 On a terminal a progress bar shows when it runs longer than a second.
 )";
 
