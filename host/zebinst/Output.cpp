@@ -13,10 +13,11 @@ std::string resultText(DWORD ret) {
         what = "not installed";
         break;
     case PRET_NO_SUCH_NAME:
-        what = "no type of that name";
+        // The lookups by name and the name rule of installing share the word.
+        what = "no such name, or a duplicate name or one without version";
         break;
     case PRET_INVALID_ID:
-        what = "invalid identifier";
+        what = "not found, or an invalid identifier"; // one word for both
         break;
     case PRET_SAVE_FAILED:
         what = "not saved";
@@ -69,8 +70,7 @@ std::string resultText(DWORD ret) {
 }
 
 int statusOfResult(DWORD ret) {
-    if (ret == PRET_NOT_INSTALLED || ret == PRET_NO_SUCH_NAME || ret == (PRET_BASE | IS_NOT_FOUND))
-        return kExitNotFound;
+    if (ret == PRET_NOT_INSTALLED || ret == (PRET_BASE | IS_NOT_FOUND)) return kExitNotFound;
     return kExitFailure;
 }
 

@@ -318,4 +318,99 @@ TEST_F(Zebinst, TheDemoStepsPersistIntoANewProcess) {
     EXPECT_EQ(r.out, std::string(kToolId) + "  Trace.1.0             " + kToolClsid + "  7\n");
 }
 
+TEST_F(Zebinst, SnapInsAndToolsChangeAsTheInstallationRules) {
+    installDrive();
+    const std::string a = "{5A3E4001-0000-0000-0000-00000000000A}";
+    const std::string b = "{5A3E4001-0000-0000-0000-00000000000B}";
+    EXPECT_EQ(run({"snapin", "add", "SampleDrive", a}).out,
+              "added snap-in " + a + " to SampleDrive.1.0\n");
+    EXPECT_EQ(run({"snapin", "add", "SampleDrive", b}).status, 0);
+    EXPECT_EQ(run({"snapin", "add", "SampleDrive", b}).status, 3);
+    Result r = run({"show", "SampleDrive"});
+    EXPECT_TRUE(contains(r.out, "snap-ins\n  " + a + "  (default)\n  " + b + "\n")) << r.out;
+    EXPECT_EQ(run({"snapin", "default", "SampleDrive", b}).status, 0);
+    EXPECT_EQ(run({"snapin", "remove", "SampleDrive", b}).status, 0);
+    // Removing the default makes the first remaining one the default.
+    r = run({"show", "SampleDrive", "--json"});
+    EXPECT_EQ(python(r.out, "d['snapIns'], d['defaultSnapIn']"), "['" + a + "'] " + a + "\n");
+
+    r = run({"tool", "add", kToolId, "Trace.1.0", kToolClsid, "0x10"});
+    EXPECT_EQ(r.out, std::string("added tool Trace.1.0 ") + kToolId + " (CLSID " + kToolClsid +
+                         ", value 16)\n");
+    // A tool name needs a version.
+    r = run({"tool", "add", "{5A3E5001-0000-0000-0000-000000000002}", "Trace", kToolClsid});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(contains(r.err, "0xBE020003")) << r.err;
+    r = run({"tool", "remove", kToolId});
+    EXPECT_EQ(r.out, std::string("removed tool Trace.1.0 ") + kToolId + "\n");
+    EXPECT_EQ(run({"tool", "list"}).out, "no tools installed\n");
+}
+
+TEST_F(Zebinst, RefusedChangesLeaveTheFileAsItWas) {
+    installDrive();
+    ASSERT_EQ(run({"install", "Zeb.SampleProgram.1", "--class=Program"}).status, 0);
+    const std::string before = readFile(instFile());
+    Result r = run({"remove", "SampleProgram"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "zebinst: cannot remove SampleProgram.1.0 "
+                     "{5A3E1005-7B1C-4C2A-9E10-3D5F00000005}: 0xBE020038 (a program type cannot "
+                     "be removed)\n");
+    // A PD-file that is not there: the description fails, so does the save.
+    r = run({"attr", "set", "SampleDrive", "BI_TYPE_PDFILENAME", "Missing.pd"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(contains(r.err, "zebinst: " + instFile() + ": the save failed")) << r.err;
+    EXPECT_TRUE(readFile(instFile()) == before);
+    // Without the arranging stylesheet nothing new can be saved.
+    ::unlink((config + "/k4bi00tx_tf.xsl").c_str());
+    r = run({"install", "Zeb.SampleCam.1", "--class", "TObject"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(contains(r.err, "describing the types failed")) << r.err;
+    EXPECT_TRUE(readFile(instFile()) == before);
+    EXPECT_FALSE(contains(run({"types"}).out, "SampleCam"));
+}
+
+TEST_F(Zebinst, AGenericTypeTakesTheNameAndIdentifierItIsGiven) {
+    installDrive();
+    Result r =
+        run({"install", "{5A3E0006-7B1C-4C2A-9E10-3D5F00000006}", "--class", "GenericObject",
+             "--id", "{5A3E1006-7B1C-4C2A-9E10-3D5F00000006}", "--name", "SampleGeneric.1.0"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "installed SampleGeneric.1.0 {5A3E1006-7B1C-4C2A-9E10-3D5F00000006} as "
+                     "GenericObject\n");
+    r = run({"types", "--class", "8", "--json"});
+    EXPECT_EQ(python(r.out, "[t['name'] for t in d]"), "['SampleGeneric.1.0']\n");
+    EXPECT_EQ(run({"install", "{5A3E0006-7B1C-4C2A-9E10-3D5F00000006}", "--id",
+                   "{5A3E1006-7B1C-4C2A-9E10-3D5F00000006}"})
+                  .status,
+              1);
+}
+
+TEST_F(Zebinst, TheDocumentPrintsAsXmlAndEveryCommandHasHelp) {
+    Result r = run({"xml"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "zebinst: " + instFile() +
+                         ": no installation file (make one with 'zebinst -C " + config +
+                         " init')\n");
+    ASSERT_EQ(run({"init"}).status, 0);
+    EXPECT_EQ(run({"refresh"}).out, "nothing to refresh: no type was ever installed\n");
+    ASSERT_EQ(run({"register-samples"}).status, 0);
+    ASSERT_EQ(run({"install", "Zeb.SampleDrive.1"}).status, 0);
+    r = run({"xml"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("<Installation>\n  <New/>\n  <Unclassified/>\n  <Classified>\n    "
+                          "<Device>\n      <ESType ESID=\"" +
+                              std::string(kDriveId) + "\"",
+                          0),
+              0u)
+        << r.out;
+
+    for (const char* command : {"init", "register-samples", "install", "remove", "types", "show",
+                                "attr", "snapin", "tool", "refresh", "xml", "tree", "check"}) {
+        r = runBare({command, "--help"});
+        EXPECT_EQ(r.status, 0) << command;
+        EXPECT_EQ(r.out.rfind(std::string("usage: zebinst [-C DIR] ") + command, 0), 0u) << r.out;
+        EXPECT_TRUE(contains(runBare({"--help"}).out, std::string("  ") + command + " "));
+    }
+}
+
 } // namespace
