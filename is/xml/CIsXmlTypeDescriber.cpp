@@ -547,7 +547,9 @@ DWORD CIsXmlTypeDescriber::refreshXMLTypeTree() {
     DomElement unclassified = skeletonChild(rec, doc, root, u"Unclassified");
     skeletonChild(rec, doc, root, u"Classified");
 
-    for (DomNode& node : root.selectNodes(u"New/*")) {
+    std::vector<DomNode> fresh = root.selectNodes(u"New/*");
+    size_t done = 0;
+    for (DomNode& node : fresh) {
         DomElement typeElement = node.asElement();
         // Removed meanwhile (its type was uninstalled by a call in between).
         DomNode parent = typeElement.parentNode();
@@ -575,6 +577,7 @@ DWORD CIsXmlTypeDescriber::refreshXMLTypeTree() {
         if (!object) return kFailed;
         TypeDescription description(rec, doc, typeElement, esType, typeId, object.get(), m_source);
         if (DWORD r = description.describe()) return r;
+        if (m_progress) m_progress(++done, fresh.size());
     }
 
     DomDocument arranged;

@@ -30,6 +30,8 @@
 #include "is/xml/TypeDescriptionSource.h"
 #include "platform/xml/XmlDom.h"
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 class CIsXmlTypeDescriber {
@@ -47,6 +49,13 @@ public:
     // result word.
     DWORD refreshXMLTypeTree();
 
+    // Called by refreshXMLTypeTree after each type it described, with the
+    // number described so far and the number of types it found new (a host
+    // shows progress with it). Empty (the default): not called. The callback
+    // must not call the describer.
+    using Progress = std::function<void(size_t done, size_t total)>;
+    void setProgress(Progress progress) { m_progress = std::move(progress); }
+
     // Transforms the classification document with the stylesheet `fileName`
     // of the configuration directory into a new document (synchronous
     // loading, XPath selection). 0, or 65535 (traced) when the stylesheet
@@ -58,4 +67,5 @@ private:
     CIsXmlClassification& m_classification;
     TypeDescriptionSource& m_source;
     bool m_running = false;
+    Progress m_progress;
 };

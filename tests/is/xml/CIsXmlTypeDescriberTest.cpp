@@ -3,6 +3,7 @@
 // arrangement with the stylesheet of the configuration directory.
 #include "is/xml/CIsXmlTypeDescriber.h"
 
+#include "host/zebinst/InstallationDescriptionSource.h"
 #include "is/CZEBIntInstallation.h"
 #include "is/xml/DefaultStylesheets.h"
 #include "platform/com/Guid.h"
@@ -461,4 +462,31 @@ TEST(DescriberTraces, RefusalsLeaveTheirTraces) {
     EXPECT_EQ(run.linesWith("/k4bi00tx_tf.xsl'").size(), 1u) << run.text;
     EXPECT_EQ(run.linesWith("failed refreshXMLTypeTree").size(), 1u) << run.text;
     EXPECT_EQ(run.linesWith("ESType Node not found").size(), 1u) << run.text;
+}
+
+// The progress callback a host shows a bar with: once after each type the
+// refresh describes, counting up to the number of new types; a refresh with
+// nothing new calls it not at all. The describer is the host's own over the
+// installation's document, answered through the installation's public members.
+TEST_F(Describer, ProgressIsReportedAfterEachDescribedType) {
+    add(CLSID_SampleDriveType, TC_Device);
+    add(CLSID_SampleCamType, TC_TObject);
+    InstallationDescriptionSource source(*inst, config);
+    CIsXmlTypeDescriber describer(inst->classification(), source);
+    std::vector<std::pair<size_t, size_t>> calls;
+    std::vector<std::string> placesSeen;
+    describer.setProgress([&](size_t done, size_t total) {
+        calls.emplace_back(done, total);
+        placesSeen.push_back(placeOf(TYPEID_SampleDrive));
+    });
+    ASSERT_EQ(describer.refreshXMLTypeTree(), 0u);
+    EXPECT_EQ(calls, (std::vector<std::pair<size_t, size_t>>{{1, 2}, {2, 2}}));
+    // Called while the refresh runs: the described type waits in Unclassified.
+    EXPECT_EQ(placesSeen.front(), "Unclassified");
+    EXPECT_EQ(placeOf(TYPEID_SampleDrive), "Classified");
+    EXPECT_FALSE(inst->classification().isRefreshNeeded());
+
+    calls.clear();
+    ASSERT_EQ(describer.refreshXMLTypeTree(), 0u);
+    EXPECT_TRUE(calls.empty());
 }
