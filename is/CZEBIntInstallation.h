@@ -18,7 +18,9 @@
 // classification document (one class element per installed type, described
 // and arranged by the refresh; is/xml), the XPath map and the installation
 // file "k4bi00tx.dat" of the configuration directory, which it loads when it
-// is made and writes on saveChanges. The type-data exchange is a
+// is made and writes on saveChanges, by its save timer (two minutes after a
+// saveChanges when "SaveAsync" is 1, or after setTypeStorage) and, when a
+// timer save is pending, at its release. The type-data exchange is a
 // collaborator attached through InstallationPorts.h; without it
 // exportTypeData/importTypeData answer 0xBE02FFFF.
 //
