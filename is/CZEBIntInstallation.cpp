@@ -74,6 +74,7 @@ void CZEBIntInstallation::construct(std::string configDir) {
     m_csCalls.Init();
     m_typeCont.setCallLock(&m_csCalls.m_sec);
     m_typeCont.initTypeCont();
+    attachOwner();
     m_configDir = std::move(configDir);
     const std::string dir = configurationDirectory();
     // No configuration directory: no path, and the load fails on it.
@@ -93,6 +94,7 @@ CZEBIntInstallation::~CZEBIntInstallation() {
         }
         if (isFileOpen() && m_file.CloseFile() != 0) ZEB_TRACE(rec, 4, "error calling CloseFile");
         m_typeCont.setCallLock(nullptr);
+        leaveTimerTables(); // done by FinalRelease already, unless made without createObject
     });
     m_csCalls.Term();
 }
@@ -499,6 +501,9 @@ HRESULT CZEBIntInstallation::setTypeStorage(GUID typeId, DWORD access, IStorage*
         *pRet = 0;
         if (!typeStorageReachable(typeId, access, pRet, rec)) return S_OK;
         *pRet = replaceTypeStorage(typeId, pSource, rec);
+        // The new storage is written by the save timer whatever "SaveAsync"
+        // says: the caller reads 0xFFFF when the timer could not be started.
+        if (*pRet == 0) *pRet = setSaveTimer();
         return S_OK;
     });
 }

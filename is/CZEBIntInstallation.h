@@ -18,7 +18,9 @@
 // classification document (one class element per installed type, described
 // and arranged by the refresh; is/xml), the XPath map and the installation
 // file "k4bi00tx.dat" of the configuration directory, which it loads when it
-// is made and writes on saveChanges. The type-data exchange is a
+// is made and writes on saveChanges, by its save timer (two minutes after a
+// saveChanges when "SaveAsync" is 1, or after setTypeStorage) and, when a
+// timer save is pending, at its release. The type-data exchange is a
 // collaborator attached through InstallationPorts.h; without it
 // exportTypeData/importTypeData answer 0xBE02FFFF.
 //
@@ -57,6 +59,7 @@
 #include "is/xml/CIsXmlTypeDescriber.h"
 #include "is/xml/TypeDescriptionSource.h"
 #include "platform/com/ComObject.h"
+#include "platform/win/MessageQueue.h"
 
 #include <memory>
 #include <string>
@@ -79,6 +82,9 @@ public:
     // configured one).
     explicit CZEBIntInstallation(std::string configDir);
     ~CZEBIntInstallation();
+    // Writes what a pending timer save would have written (traced "Failed to
+    // call save!" when that fails), and stops the save timer.
+    void FinalRelease();
 
     // Opens (or creates) the installation file at `path` and reads every
     // section. False, traced, when that fails; the file is then closed and
@@ -89,9 +95,10 @@ public:
     bool load(const std::string& path);
     // Describes new types when the document asks for it, writes every
     // section and puts the file in place. True when nothing needed writing or
-    // everything was written. (Forced or not, the writing happens now: the
-    // deferral to the two-minute timer that "SaveAsync" asks for is not
-    // served by this object.)
+    // everything was written. Not forced, with the setting "SaveAsync" = 1,
+    // the writing is deferred instead: the save timer is (re)started and the
+    // save returns true; the timer writes kSaveDelayMs later, on the owner's
+    // thread.
     bool save(bool forced);
     bool isFileOpen() const { return m_file.storage() != nullptr; }
     // True when the file was opened read-only because another writer held it.
@@ -112,6 +119,28 @@ public:
     // Where PD-files and stylesheets are read from; empty (the default)
     // takes the configured directory ("ConfigDir").
     void setConfigurationDirectory(std::string dir) { m_configDir = std::move(dir); }
+
+    // The deferred save. The timer is a thread timer of the owner's thread
+    // (the thread that made the object): it fires through that thread's
+    // message loop, where the object's work belongs. Started on another
+    // thread, the start is handed to the owner as a posted request (a
+    // message-only window per owner thread) and the save counts as pending
+    // at once; the owner's loop starts the timer. When the owner's thread
+    // is gone the start fails and a save writes at once instead.
+    // The module keeps the running timers in one map (timer id -> object)
+    // under one lock, taken after the call lock, never before it.
+    static constexpr UINT kSaveDelayMs = 120000;
+    // Starts (restarts) the timer: 0, or 0xFFFF when it cannot be started.
+    DWORD setSaveTimer();
+    // Stops the timer; a pending save stays pending (isSaveTimerRunning).
+    void killSaveTimer();
+    // The timer procedure: saves the object whose timer `id` is, forced.
+    static void autoSave(HWND hwnd, UINT message, UINT_PTR id, DWORD time);
+    // True from a successful setSaveTimer to the next save that writes.
+    bool isSaveTimerRunning() const;
+    // The running timer's id, 0 when none runs on the owner's thread.
+    UINT_PTR saveTimerId() const;
+    DWORD ownerThreadId() const { return m_ownerThread; }
 
     CIsTypeCont& typeCont() { return m_typeCont; }
     CIsXmlClassification& classification() { return m_classification; }
@@ -231,6 +260,14 @@ private:
     std::string configurationDirectory() override;
 
     template <class F> HRESULT serialised(CCoTraceRecord& rec, F&& body);
+    // The owner's side of a timer start requested on another thread.
+    static LRESULT ownerRequest(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void startRequestedTimer();
+    // Records the owner thread and enters the request table (construction).
+    void attachOwner();
+    // Stops the timer and leaves the request table: nothing of the module
+    // refers to the object afterwards.
+    void leaveTimerTables();
     void construct(std::string configDir);
     // The sections of the installation file, in the order they are stored.
     bool readSections();
@@ -270,5 +307,11 @@ private:
     CIsXPathMap m_xpathMap;
     bool m_typeStorageChanged = false;
     bool m_queryMapChanged = false;
+    // The deferred save; under the call lock.
+    bool m_timerRunning = false;
+    UINT_PTR m_saveTimerId = 0;
+    DWORD m_ownerThread = 0;
+    HWND m_ownerWindow = nullptr; // the owner thread's request window
+    uint64_t m_ownerCookie = 0;   // this object in the module's request table
     std::shared_ptr<zeb::TypeDataExchangePort> m_exchange;
 };

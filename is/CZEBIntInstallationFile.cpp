@@ -3,6 +3,7 @@
 #include "is/CZEBIntInstallation.h"
 
 #include "base/fs/FsSecCl.h"
+#include "co/CCoBasisEsSettings.h"
 #include "co/CCoSynchronize.h"
 #include "h/ResultCodes.h"
 #include "platform/win/TextConvert.h"
@@ -164,7 +165,9 @@ void CZEBIntInstallation::rebuildDocument(const std::u16string& unreadable) {
 bool CZEBIntInstallation::save(bool forced) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::save");
     CCoSynchronize lock(&m_csCalls.m_sec);
-    (void)forced;
+    if (!forced && m_timerRunning)
+        ZEB_TRACE(rec, 4, "redundant call: saveTimer has already been started");
+    killSaveTimer();
     if (!isChanged()) {
         ZEB_TRACE(rec, 1, "No modification occured, nothing to save.");
         return true;
@@ -185,6 +188,9 @@ bool CZEBIntInstallation::save(bool forced) {
         ZEB_TRACE(rec, 4, "error calling refreshXMLTypeTree");
         return false;
     }
+    // Deferred: the timer writes in two minutes, and a save before then
+    // starts the two minutes again.
+    if (!forced && CCoBasisEsSettings::saveAsync() && setSaveTimer() == 0) return true;
     if (!writeSections()) return false;
     if (m_file.saveFile() != 0) {
         ZEB_TRACE(rec, 4, "error calling saveFile");
@@ -193,6 +199,7 @@ bool CZEBIntInstallation::save(bool forced) {
     m_typeStorageChanged = false;
     m_classification.clearDocumentChanged();
     m_queryMapChanged = false;
+    m_timerRunning = false;
     return true;
 }
 

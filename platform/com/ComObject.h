@@ -78,6 +78,15 @@ struct MultiThreadModel {
         return c.fetch_sub(1, std::memory_order_acq_rel) - 1;
     }
     static void set(Count& c, ULONG v) noexcept { c.store(v, std::memory_order_relaxed); }
+    // Increments unless the count is 0 or at least `limit`; false then.
+    static bool tryIncrement(Count& c, ULONG limit) noexcept {
+        ULONG v = c.load(std::memory_order_relaxed);
+        do {
+            if (v == 0 || v >= limit) return false;
+        } while (!c.compare_exchange_weak(v, v + 1, std::memory_order_acquire,
+                                          std::memory_order_relaxed));
+        return true;
+    }
 };
 
 // Reference counts for objects called from one thread only.
@@ -86,6 +95,11 @@ struct SingleThreadModel {
     static ULONG increment(Count& c) noexcept { return ++c; }
     static ULONG decrement(Count& c) noexcept { return --c; }
     static void set(Count& c, ULONG v) noexcept { c = v; }
+    static bool tryIncrement(Count& c, ULONG limit) noexcept {
+        if (c == 0 || c >= limit) return false;
+        ++c;
+        return true;
+    }
 };
 
 // An interface list entry: derive from Most, answer Most and each of Bases.
@@ -176,6 +190,18 @@ public:
     // reference is added. Valid from FinalConstruct on.
     IUnknown* controllingUnknown() noexcept { return m_outer ? m_outer : primaryUnknown(); }
     bool isAggregated() const noexcept { return m_outer != nullptr; }
+
+    // For code that reaches the object through a pointer it holds no
+    // reference for (a table the object leaves in its FinalRelease, read
+    // under the table's lock): takes a reference unless the count already
+    // reached zero, i.e. the object is being destroyed and must be left
+    // alone. Give it back with releaseOwnReference(). The reference is on
+    // this object's own count: aggregated, it keeps this object alive, not
+    // the outer one (whose count cannot be tried).
+    //   lock table; T* p = find(...); bool ok = p && p->tryAddRefOwn(); unlock;
+    //   if (ok) { p->work(); p->releaseOwnReference(); }
+    bool tryAddRefOwn() noexcept { return ThreadModel::tryIncrement(m_refs, kDestroying); }
+    ULONG releaseOwnReference() noexcept { return internalRelease(); }
 
 protected:
     ComObjectBase() noexcept : m_inner(this) { thisModule().objectCreated(); }

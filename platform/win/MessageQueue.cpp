@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <atomic>
 #include <deque>
+#include <string>
+#include <string_view>
 #include <unordered_map>
+#include <vector>
 
 using namespace zeb::detail;
 
@@ -21,6 +24,15 @@ struct ThreadTimer {
 
 bool inFilter(UINT message, UINT filterMin, UINT filterMax) {
     return (filterMin == 0 && filterMax == 0) || (message >= filterMin && message <= filterMax);
+}
+
+HWND const kThreadMessagesOnly = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
+
+// The hwnd filter of retrieval: null any, -1 no window, else that window.
+bool forWindow(HWND messageWindow, HWND filter) {
+    if (!filter) return true;
+    if (filter == kThreadMessagesOnly) return messageWindow == nullptr;
+    return messageWindow == filter;
 }
 
 // One thread's queue. Every member is guarded by kernelMutex().
@@ -43,9 +55,10 @@ public:
     }
 
     // Retrieval in Windows order: posted, WM_QUIT, due timers.
-    bool take(MSG& out, UINT filterMin, UINT filterMax, bool remove, Clock::time_point now) {
+    bool take(MSG& out, HWND hwnd, UINT filterMin, UINT filterMax, bool remove,
+              Clock::time_point now) {
         auto it = std::find_if(m_posted.begin(), m_posted.end(), [&](const MSG& m) {
-            return inFilter(m.message, filterMin, filterMax);
+            return forWindow(m.hwnd, hwnd) && inFilter(m.message, filterMin, filterMax);
         });
         if (it != m_posted.end()) {
             out = *it;
@@ -57,13 +70,19 @@ public:
             if (remove) m_quit = false;
             return true;
         }
-        if (!inFilter(WM_TIMER, filterMin, filterMax)) return false;
+        // Thread timers have no window.
+        if (!forWindow(nullptr, hwnd) || !inFilter(WM_TIMER, filterMin, filterMax)) return false;
         ThreadTimer* timer = earliestTimer();
         if (!timer || timer->due > now) return false;
         out = MSG{nullptr, WM_TIMER, timer->id, reinterpret_cast<LPARAM>(timer->proc),
                   GetTickCount()};
         if (remove) timer->due = now + timer->interval;
         return true;
+    }
+
+    // A destroyed window's messages are never delivered.
+    void dropWindowMessages(HWND hwnd) {
+        std::erase_if(m_posted, [hwnd](const MSG& m) { return m.hwnd == hwnd; });
     }
 
     bool postedInputReady() const { return !m_posted.empty() || m_quit; }
@@ -114,6 +133,41 @@ std::unordered_map<DWORD, std::shared_ptr<ThreadMessageQueue>>& queues() {
     return *table;
 }
 
+struct WindowClass {
+    std::u16string name;
+    WNDPROC proc;
+    ATOM atom;
+};
+
+struct Window {
+    DWORD threadId;
+    WNDPROC proc;
+    bool destroying = false; // WM_DESTROY under way: a second DestroyWindow fails
+};
+
+// Leaked like the queues. Guarded by kernelMutex().
+std::vector<WindowClass>& windowClasses() {
+    static auto* classes = new std::vector<WindowClass>;
+    return *classes;
+}
+std::unordered_map<HWND, Window>& windows() {
+    static auto* table = new std::unordered_map<HWND, Window>;
+    return *table;
+}
+
+bool sameClassName(std::u16string_view a, std::u16string_view b) {
+    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
+}
+
+// REQUIRES: kernelMutex() held.
+const Window* findWindow(HWND hwnd) {
+    auto it = windows().find(hwnd);
+    return it == windows().end() ? nullptr : &it->second;
+}
+
 // Registers the thread's queue on first use and removes it when the thread
 // ends, so later posts to the thread fail instead of piling up.
 class QueueRegistration {
@@ -125,6 +179,10 @@ public:
     ~QueueRegistration() {
         std::lock_guard lock(kernelMutex());
         queues().erase(m_queue->threadId());
+        // The thread's windows end with it.
+        std::erase_if(windows(), [&](const auto& entry) {
+            return entry.second.threadId == m_queue->threadId();
+        });
     }
     ThreadMessageQueue& queue() { return *m_queue; }
 
@@ -163,9 +221,17 @@ private:
     DWORD m_mask;
 };
 
-HWND const kThreadMessagesOnly = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
-
 std::atomic<UINT_PTR> g_nextTimerId{1};
+// Window handles are never reused: a handle kept after DestroyWindow names nothing.
+std::atomic<uintptr_t> g_nextWindow{0x10000};
+ATOM g_nextAtom = 0xC000; // guarded by kernelMutex()
+
+// A hwnd filter of retrieval is valid when null, -1 or a live window.
+bool validFilter(HWND hwnd) {
+    if (!hwnd || hwnd == kThreadMessagesOnly) return true;
+    std::lock_guard lock(kernelMutex());
+    return findWindow(hwnd) != nullptr;
+}
 
 } // namespace
 
@@ -184,6 +250,108 @@ BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
     return TRUE;
 }
 
+BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!hwnd) return PostThreadMessageW(GetCurrentThreadId(), message, wParam, lParam);
+    std::lock_guard lock(kernelMutex());
+    const Window* window = findWindow(hwnd);
+    auto it = window ? queues().find(window->threadId) : queues().end();
+    if (it == queues().end()) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    if (!it->second->post(MSG{hwnd, message, wParam, lParam, GetTickCount()})) {
+        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+ATOM RegisterClassExW(const WNDCLASSEXW* wc) {
+    if (!wc || wc->cbSize != sizeof(WNDCLASSEXW) || !wc->lpfnWndProc || !wc->lpszClassName ||
+        !*wc->lpszClassName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::lock_guard lock(kernelMutex());
+    for (const WindowClass& c : windowClasses())
+        if (sameClassName(c.name, wc->lpszClassName)) {
+            SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+            return 0;
+        }
+    windowClasses().push_back(WindowClass{wc->lpszClassName, wc->lpfnWndProc, g_nextAtom});
+    return g_nextAtom++;
+}
+
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x,
+                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param) {
+    if (parent != HWND_MESSAGE || !className) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    myQueue(); // the window's messages go to this thread's queue
+    WNDPROC proc = nullptr;
+    HWND hwnd = nullptr;
+    {
+        std::lock_guard lock(kernelMutex());
+        for (const WindowClass& c : windowClasses())
+            if (sameClassName(c.name, className)) proc = c.proc;
+        if (!proc) {
+            SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+            return nullptr;
+        }
+        hwnd = reinterpret_cast<HWND>(g_nextWindow.fetch_add(1));
+        windows()[hwnd] = Window{GetCurrentThreadId(), proc};
+    }
+    CREATESTRUCTW create{param, instance, menu,        parent,     height,    width,
+                         y,     x,        LONG(style), windowName, className, exStyle};
+    const LPARAM lParam = reinterpret_cast<LPARAM>(&create);
+    if (!proc(hwnd, WM_NCCREATE, 0, lParam) || proc(hwnd, WM_CREATE, 0, lParam) == -1) {
+        DestroyWindow(hwnd);
+        return nullptr;
+    }
+    return hwnd;
+}
+
+BOOL DestroyWindow(HWND hwnd) {
+    WNDPROC proc = nullptr;
+    {
+        std::lock_guard lock(kernelMutex());
+        const Window* window = findWindow(hwnd);
+        if (!window) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        if (window->threadId != GetCurrentThreadId()) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        if (window->destroying) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        windows()[hwnd].destroying = true;
+        proc = window->proc;
+    }
+    // The window is still alive while it hears of its end.
+    proc(hwnd, WM_DESTROY, 0, 0);
+    proc(hwnd, WM_NCDESTROY, 0, 0);
+    ThreadMessageQueue& queue = myQueue();
+    std::lock_guard lock(kernelMutex());
+    windows().erase(hwnd);
+    queue.dropWindowMessages(hwnd);
+    return TRUE;
+}
+
+BOOL IsWindow(HWND hwnd) {
+    std::lock_guard lock(kernelMutex());
+    return findWindow(hwnd) ? TRUE : FALSE;
+}
+
+LRESULT DefWindowProcW(HWND, UINT message, WPARAM, LPARAM) {
+    return message == WM_NCCREATE ? TRUE : 0;
+}
+
 void PostQuitMessage(int exitCode) {
     ThreadMessageQueue& queue = myQueue();
     std::lock_guard lock(kernelMutex());
@@ -195,18 +363,20 @@ BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
     }
-    if (hwnd && hwnd != kThreadMessagesOnly) {
+    ThreadMessageQueue& queue = myQueue();
+    if (!validFilter(hwnd)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return -1;
     }
-    ThreadMessageQueue& queue = myQueue();
     Waiter& self = currentWaiter();
     std::unique_lock lock(kernelMutex());
     for (;;) {
-        if (queue.take(*msg, filterMin, filterMax, true, Clock::now()))
+        if (queue.take(*msg, hwnd, filterMin, filterMax, true, Clock::now()))
             return msg->message == WM_QUIT ? 0 : 1;
         queue.setWaiter(&self);
-        auto due = inFilter(WM_TIMER, filterMin, filterMax) ? queue.nextTimerDue() : std::nullopt;
+        auto due = forWindow(nullptr, hwnd) && inFilter(WM_TIMER, filterMin, filterMax)
+                       ? queue.nextTimerDue()
+                       : std::nullopt;
         if (due)
             self.cv.wait_until(lock, *due);
         else
@@ -220,13 +390,14 @@ BOOL PeekMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT rem
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (hwnd && hwnd != kThreadMessagesOnly) {
+    ThreadMessageQueue& queue = myQueue();
+    if (!validFilter(hwnd)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    ThreadMessageQueue& queue = myQueue();
     std::lock_guard lock(kernelMutex());
-    return queue.take(*msg, filterMin, filterMax, (removeFlags & PM_REMOVE) != 0, Clock::now())
+    return queue.take(*msg, hwnd, filterMin, filterMax, (removeFlags & PM_REMOVE) != 0,
+                      Clock::now())
                ? TRUE
                : FALSE;
 }
@@ -236,7 +407,20 @@ BOOL TranslateMessage(const MSG*) {
 }
 
 LRESULT DispatchMessageW(const MSG* msg) {
-    if (!msg || msg->message != WM_TIMER || msg->lParam == 0) return 0;
+    if (!msg) return 0;
+    if (msg->hwnd) {
+        // No window timers exist: a WM_TIMER naming a procedure has none to call.
+        if (msg->message == WM_TIMER && msg->lParam != 0) return 0;
+        WNDPROC proc = nullptr;
+        {
+            std::lock_guard lock(kernelMutex());
+            const Window* window = findWindow(msg->hwnd);
+            if (window && window->threadId == GetCurrentThreadId()) proc = window->proc;
+        }
+        // Called without the lock: the procedure may post, create or destroy.
+        return proc ? proc(msg->hwnd, msg->message, msg->wParam, msg->lParam) : 0;
+    }
+    if (msg->message != WM_TIMER || msg->lParam == 0) return 0;
     ThreadMessageQueue& queue = myQueue();
     TIMERPROC proc = nullptr;
     {

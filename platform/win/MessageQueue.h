@@ -2,9 +2,11 @@
 //
 // Every thread gets a message queue the first time it calls any function of
 // this header; from then on other threads can post to it by thread id until
-// the thread ends. There are no windows: every message carries a null HWND,
-// and the hwnd filters accept only null (any message) or (HWND)-1 (thread
-// messages, i.e. the same).
+// the thread ends. The only windows are message-only windows (see below):
+// a message carries the HWND of its window, or null for a thread message or
+// a thread timer. The hwnd filter of GetMessageW/PeekMessageW is that of
+// Windows: null takes every message of the thread, (HWND)-1 only messages
+// without a window, a window handle only that window's messages.
 //
 // Retrieval order is that of Windows: posted messages first (oldest first),
 // then WM_QUIT once PostQuitMessage was called and nothing else is posted,
@@ -30,6 +32,36 @@
 //       DispatchMessageW(&msg); // calls onTimer(nullptr, WM_TIMER, id, time)
 //   }
 //   KillTimer(nullptr, id);
+//
+// Message-only windows: the way to have code run on a given thread from any
+// other one. A window belongs to the thread that created it; PostMessageW to
+// it (from any thread) queues the message in that thread's queue, and that
+// thread's ordinary message loop hands it to the window procedure through
+// DispatchMessageW. Nothing else can call the procedure: DispatchMessageW
+// on another thread, or of a message for a destroyed window, does nothing.
+//
+//   LRESULT CALLBACK onRequest(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
+//       if (msg == WM_APP) { ... runs on the window's thread ...; return 0; }
+//       return DefWindowProcW(hwnd, msg, w, l);
+//   }
+//   WNDCLASSEXW wc{}; wc.cbSize = sizeof wc; wc.lpfnWndProc = &onRequest;
+//   wc.lpszClassName = u"Requests";
+//   RegisterClassExW(&wc);                                  // once per process
+//   HWND hwnd = CreateWindowExW(0, u"Requests", u"", 0, 0, 0, 0, 0,
+//                               HWND_MESSAGE, nullptr, nullptr, nullptr);
+//   ... any thread: PostMessageW(hwnd, WM_APP, 1, 2);
+//   ... the owner's loop dispatches it; at the end, on the owner:
+//   DestroyWindow(hwnd);
+//
+// As on Windows: creation sends WM_NCCREATE (FALSE fails it) and WM_CREATE
+// (-1 fails it) with a CREATESTRUCTW*; DestroyWindow, only on the owning
+// thread, sends WM_DESTROY and WM_NCDESTROY, then the handle is dead and
+// messages still queued for it are dropped. Handles are never reused. A
+// thread that ends takes its windows with it without calling their
+// procedures; posts to them fail from then on. Class names compare without
+// regard to ASCII case. Unlike Windows, the only parent accepted is
+// HWND_MESSAGE (no other kind of window exists), there are no window timers
+// (SetTimer takes no window) and no sent (synchronous) messages.
 #pragma once
 
 #include "platform/win/Threading.h"
@@ -47,6 +79,10 @@ using LPMSG = MSG*;
 using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
 
 constexpr UINT WM_NULL = 0x0000;
+constexpr UINT WM_CREATE = 0x0001;
+constexpr UINT WM_DESTROY = 0x0002;
+constexpr UINT WM_NCCREATE = 0x0081;
+constexpr UINT WM_NCDESTROY = 0x0082;
 constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_TIMER = 0x0113;
 constexpr UINT WM_USER = 0x0400;
@@ -75,19 +111,84 @@ constexpr UINT USER_TIMER_MINIMUM = 0x0000000A;
 constexpr UINT USER_TIMER_MAXIMUM = 0x7FFFFFFF;
 constexpr UINT MAX_POSTED_MESSAGES = 10000; // per queue; more fails with ERROR_NOT_ENOUGH_QUOTA
 
+struct HINSTANCE__;
+struct HMENU__;
+using HINSTANCE = HINSTANCE__*;
+using HMENU = HMENU__*;
+using ATOM = WORD;
+using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
+
+struct WNDCLASSEXW {
+    UINT cbSize = 0; // sizeof(WNDCLASSEXW)
+    UINT style = 0;
+    WNDPROC lpfnWndProc = nullptr;
+    int cbClsExtra = 0;
+    int cbWndExtra = 0;
+    HINSTANCE hInstance = nullptr;
+    void* hIcon = nullptr;
+    void* hCursor = nullptr;
+    void* hbrBackground = nullptr;
+    LPCWSTR lpszMenuName = nullptr;
+    LPCWSTR lpszClassName = nullptr;
+    void* hIconSm = nullptr;
+};
+
+struct CREATESTRUCTW {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy, cx, y, x;
+    LONG style;
+    LPCWSTR lpszName;
+    LPCWSTR lpszClass;
+    DWORD dwExStyle;
+};
+
+// The parent that makes a window message-only.
+inline HWND const HWND_MESSAGE = reinterpret_cast<HWND>(static_cast<intptr_t>(-3));
+
+constexpr LONG ERROR_CANNOT_FIND_WND_CLASS = 1407;
+constexpr LONG ERROR_CLASS_ALREADY_EXISTS = 1410;
+
+// Registers a window class for the process: a nonzero atom, or 0 with
+// ERROR_INVALID_PARAMETER (no cbSize, procedure or name) or
+// ERROR_CLASS_ALREADY_EXISTS.
+ATOM RegisterClassExW(const WNDCLASSEXW* wc);
+// A message-only window of the class (parent HWND_MESSAGE) owned by the
+// calling thread; null with ERROR_CANNOT_FIND_WND_CLASS, ERROR_INVALID_PARAMETER
+// (another parent) or when WM_NCCREATE/WM_CREATE refused it.
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x,
+                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param);
+// Only the owning thread may destroy a window (else ERROR_ACCESS_DENIED);
+// ERROR_INVALID_WINDOW_HANDLE for a dead or unknown handle.
+BOOL DestroyWindow(HWND hwnd);
+BOOL IsWindow(HWND hwnd);
+// TRUE for WM_NCCREATE, else 0.
+LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// Queues the message for the window's thread (null: a thread message to the
+// calling thread). FALSE with ERROR_INVALID_WINDOW_HANDLE for a dead window,
+// ERROR_NOT_ENOUGH_QUOTA when its queue is full.
+BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
 // FALSE with ERROR_INVALID_THREAD_ID when the thread has no queue (never
 // called a function of this header, or has ended); a thread may always post
 // to itself. At most MAX_POSTED_MESSAGES wait in one queue.
 BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 
-// Blocks until a message in [filterMin, filterMax] (0, 0: any) is there and
-// removes it. Returns 0 for WM_QUIT (retrieved whatever the filter), -1 for
-// a null msg or a real window handle, else nonzero.
+// Blocks until a message for hwnd (see the filter above) in [filterMin,
+// filterMax] (0, 0: any) is there and removes it. Returns 0 for WM_QUIT
+// (retrieved whatever the filters), -1 for a null msg or a window handle
+// that names no live window, else nonzero.
 BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax);
 // Like GetMessageW without blocking; TRUE when a message was there.
 BOOL PeekMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);
 BOOL TranslateMessage(const MSG* msg); // nothing to translate: FALSE
+// A message for a live window of the calling thread: its procedure's
+// result. A WM_TIMER without window: the timer procedure as said above.
+// Anything else: 0, nothing called.
 LRESULT DispatchMessageW(const MSG* msg);
 
 // hwnd must be null. An id naming a live timer of this thread resets that

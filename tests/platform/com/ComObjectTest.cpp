@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -169,3 +172,74 @@ TEST(ModuleCounter, CanUnloadOnlyWithoutLiveObjectsFactoryReferencesOrLocks) {
 }
 
 } // namespace
+
+namespace {
+
+// Listed in a table it holds no reference for, and leaves it in FinalRelease,
+// as objects found by a timer or a posted request do.
+class CListed final : public zeb::ComObject<CListed, IProbe> {
+public:
+    static inline std::mutex tableLock;
+    static inline CListed* table = nullptr;
+    static inline int refusedWhileDying = 0;
+    CListed() {
+        std::lock_guard lock(tableLock);
+        table = this;
+    }
+    void FinalRelease() {
+        // A lookup that reaches the object now must be turned away.
+        if (!tryAddRefOwn()) ++refusedWhileDying;
+        std::lock_guard lock(tableLock);
+        table = nullptr;
+    }
+    HRESULT value(DWORD* out) override {
+        *out = m_value;
+        return S_OK;
+    }
+    DWORD m_value = 3;
+};
+
+} // namespace
+
+TEST(ComObjectTryAddRef, ALiveObjectIsKeptAndADyingOneRefused) {
+    CListed::refusedWhileDying = 0;
+    ComPtr<CListed> obj;
+    ASSERT_EQ(CListed::createObject(&obj), S_OK);
+    EXPECT_TRUE(obj->tryAddRefOwn());
+    EXPECT_EQ(refCount(obj), 2u);
+    EXPECT_EQ(obj->releaseOwnReference(), 1u);
+    obj.Release();
+    EXPECT_EQ(CListed::refusedWhileDying, 1);
+    EXPECT_EQ(CListed::table, nullptr);
+}
+
+TEST(ComObjectTryAddRef, ALookupRacingTheLastReleaseNeverUsesAFreedObject) {
+    for (int round = 0; round < 200; ++round) {
+        ComPtr<CListed> obj;
+        ASSERT_EQ(CListed::createObject(&obj), S_OK);
+        std::atomic<bool> go{false};
+        std::thread finder([&] {
+            while (!go)
+                std::this_thread::yield();
+            for (;;) {
+                CListed* found = nullptr;
+                {
+                    std::lock_guard lock(CListed::tableLock);
+                    if (CListed::table && CListed::table->tryAddRefOwn())
+                        found = CListed::table;
+                    else if (!CListed::table)
+                        return;
+                }
+                if (found) {
+                    DWORD v = 0;
+                    found->value(&v); // ASan/TSan: never on freed memory
+                    EXPECT_EQ(v, 3u);
+                    found->releaseOwnReference();
+                }
+            }
+        });
+        go = true;
+        obj.Release();
+        finder.join();
+    }
+}
