@@ -605,6 +605,10 @@ DWORD CZEBIntInstallation::refreshXMLTypeTree() {
 bool CZEBIntInstallation::refreshXMLTypeOnDemand() {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::refreshXMLTypeOnDemand");
     CCoSynchronize lock(&m_csCalls.m_sec);
+    // The timer must not fire into the refresh. A save it was to make stays
+    // pending (timer-running flag) and is made by the next save or by the
+    // release of the object.
+    killSaveTimer();
     const zeb::xml::DomDocument& doc = m_classification.document();
     if (!doc) throw zeb::ComError(E_POINTER, "no classification document");
     // Without Installation nothing was ever added. With it the refresh runs
