@@ -62,14 +62,18 @@ std::u16string fromBstr(BSTR text) {
 } // namespace
 
 CZEBIntInstallation::CZEBIntInstallation() {
-    construct({});
+    construct({}, OpenMode::Write);
 }
 
 CZEBIntInstallation::CZEBIntInstallation(std::string configDir) {
-    construct(std::move(configDir));
+    construct(std::move(configDir), OpenMode::Write);
 }
 
-void CZEBIntInstallation::construct(std::string configDir) {
+CZEBIntInstallation::CZEBIntInstallation(std::string configDir, OpenMode mode) {
+    construct(std::move(configDir), mode);
+}
+
+void CZEBIntInstallation::construct(std::string configDir, OpenMode mode) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::CZEBIntInstallation");
     m_csCalls.Init();
     m_typeCont.setCallLock(&m_csCalls.m_sec);
@@ -79,6 +83,7 @@ void CZEBIntInstallation::construct(std::string configDir) {
     const std::string dir = configurationDirectory();
     // No configuration directory: no path, and the load fails on it.
     m_filePath = dir.empty() ? std::string() : dir + "/" + kFileName;
+    m_openReadOnly = mode == OpenMode::ReadOnly;
     if (!load(m_filePath)) ZEB_TRACE(rec, 4, "error calling load");
 }
 

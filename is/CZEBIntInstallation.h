@@ -81,6 +81,11 @@ public:
     // As above with the configuration directory given (empty: the
     // configured one).
     explicit CZEBIntInstallation(std::string configDir);
+    // How the installation file is opened. ReadOnly reads everything but
+    // neither takes the writer lock nor creates a missing file, and nothing
+    // it changes can be saved: for tools that only look.
+    enum class OpenMode { Write, ReadOnly };
+    CZEBIntInstallation(std::string configDir, OpenMode mode);
     ~CZEBIntInstallation();
     // Writes what a pending timer save would have written (traced "Failed to
     // call save!" when that fails), and stops the save timer.
@@ -101,8 +106,10 @@ public:
     // thread.
     bool save(bool forced);
     bool isFileOpen() const { return m_file.storage() != nullptr; }
-    // True when the file was opened read-only because another writer held it.
+    // True when the file is open for reading only: opened so (OpenMode), or
+    // because another writer held it (lockHolder() names it).
     bool isReadOnly() const { return isFileOpen() && !m_file.isWritable(); }
+    bool isOpenedReadOnly() const { return m_openReadOnly; }
     // The writer that held the file when it was opened (pid 0 when none did).
     const FsWriterLock::Holder& lockHolder() const { return m_file.writerLockHolder(); }
     const std::string& filePath() const { return m_filePath; }
@@ -268,7 +275,10 @@ private:
     // Stops the timer and leaves the request table: nothing of the module
     // refers to the object afterwards.
     void leaveTimerTables();
-    void construct(std::string configDir);
+    void construct(std::string configDir, OpenMode mode);
+    // Why a save cannot write the open file (another writer holds it, or it
+    // was opened read-only).
+    std::string readOnlyReason() const;
     // The sections of the installation file, in the order they are stored.
     bool readSections();
     bool writeSections();
@@ -304,6 +314,7 @@ private:
     CIsToolCont m_toolCont;
     FsInstFile m_file;
     std::string m_filePath;
+    bool m_openReadOnly = false;
     CIsXPathMap m_xpathMap;
     bool m_typeStorageChanged = false;
     bool m_queryMapChanged = false;

@@ -47,6 +47,11 @@ std::string lockedByAnotherWriter(const FsWriterLock::Holder& holder) {
 
 } // namespace
 
+std::string CZEBIntInstallation::readOnlyReason() const {
+    if (m_openReadOnly) return "installation file opened read-only";
+    return lockedByAnotherWriter(lockHolder());
+}
+
 bool CZEBIntInstallation::isChanged() const {
     return m_typeCont.isModified() || m_toolCont.isModified() || m_typeStorageChanged ||
            m_classification.isDocumentChanged() || m_queryMapChanged;
@@ -55,7 +60,12 @@ bool CZEBIntInstallation::isChanged() const {
 bool CZEBIntInstallation::load(const std::string& path) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::load");
     CCoSynchronize lock(&m_csCalls.m_sec);
-    DWORD r = m_file.openExistFile(path.c_str(), FsFileMan::kFileWrite);
+    DWORD r = m_file.openExistFile(path.c_str(), m_openReadOnly ? 0 : FsFileMan::kFileWrite);
+    if (r == FsSectMan::kNotFound && m_openReadOnly) {
+        // Looking never creates anything.
+        ZEB_TRACE(rec, 4, "installation file: \"%s\" not found", path.c_str());
+        return false;
+    }
     if (r == FsSectMan::kHeldByWriter) {
         // Another writer works on the file: everything is read, nothing can
         // be saved over its work (save refuses).
@@ -130,7 +140,9 @@ bool CZEBIntInstallation::readSections() {
 void CZEBIntInstallation::rebuildDocument(const std::u16string& unreadable) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::load");
     // The unreadable text stays for inspection beside the installation file.
-    if (!m_filePath.empty() && !unreadable.empty()) {
+    if (m_openReadOnly) {
+        ZEB_TRACE(rec, 4, "unreadable xml document not kept: the installation is opened read-only");
+    } else if (!m_filePath.empty() && !unreadable.empty()) {
         // A new name each time: an earlier copy is never replaced.
         const std::string stem =
             m_filePath + ".xmltypes-" + std::to_string(long(std::time(nullptr)));
@@ -177,7 +189,7 @@ bool CZEBIntInstallation::save(bool forced) {
         return false;
     }
     if (isReadOnly()) {
-        ZEB_TRACE(rec, 4, "%s", lockedByAnotherWriter(lockHolder()).c_str());
+        ZEB_TRACE(rec, 4, "%s", readOnlyReason().c_str());
         return false;
     }
     if (!m_typeCont.refreshTypeData()) {
@@ -277,7 +289,7 @@ DWORD CZEBIntInstallation::replaceTypeStorage(const GUID& typeId, IStorage* sour
                                               CCoTraceRecord& rec) {
     if (isReadOnly()) {
         // Refused before the file is touched: it stays open for reading.
-        ZEB_TRACE(rec, 4, "%s", lockedByAnotherWriter(lockHolder()).c_str());
+        ZEB_TRACE(rec, 4, "%s", readOnlyReason().c_str());
         return PRET_SAVE_FAILED;
     }
     FsSectMan* dir = m_file.openGuidDir(typeId, FsSectMan::kWrite);

@@ -84,7 +84,11 @@ CZEBIntInstallation& Session::create() {
 }
 
 void Session::make() {
-    if (FAILED(CZEBIntInstallation::createObject(&m_inst, std::string(m_dir))) || !m_inst)
+    // Reading commands open the file read-only: no writer lock is taken, so
+    // a program that installs meanwhile is not turned away.
+    const auto mode = m_access == Access::Write ? CZEBIntInstallation::OpenMode::Write
+                                                : CZEBIntInstallation::OpenMode::ReadOnly;
+    if (FAILED(CZEBIntInstallation::createObject(&m_inst, std::string(m_dir), mode)) || !m_inst)
         throw CommandError(kExitFailure, filePath() + ": the installation could not be made");
 }
 

@@ -6,8 +6,8 @@
 //   GUID id = session.resolveType("SampleDrive");   // exit 2 when unknown
 //   session.save();                             // only after Access::Write
 //
-// A read-only session never saves: the installation object writes its file
-// only on save, and its destructor does not save.
+// A read-only session opens the installation read-only: it takes no writer
+// lock, creates nothing and cannot save.
 #pragma once
 
 #include "is/CZEBIntInstallation.h"

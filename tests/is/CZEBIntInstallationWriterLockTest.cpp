@@ -209,3 +209,44 @@ TEST_F(InstallationWriterLock, AWriterInAChildProcessRefusesTheParentsObject) {
 }
 
 } // namespace
+
+TEST(InstallationOpenMode, AReaderTakesNoLockCreatesNothingAndCannotSave) {
+    zeb::test::TempDir dir;
+    zeb::test::ScopedEnv registry("ZEB_REGISTRY", dir.file("registry.reg"));
+    ASSERT_TRUE(zeb::samples::registerServer());
+    const std::string config = dir.file("config");
+    ::mkdir(config.c_str(), 0755);
+    ASSERT_TRUE(zeb::classification::installDefaultStylesheets(config));
+    using Mode = CZEBIntInstallation::OpenMode;
+    // No file: a reader makes none.
+    {
+        ComPtr<CZEBIntInstallation> reader;
+        ASSERT_EQ(CZEBIntInstallation::createObject(&reader, config, Mode::ReadOnly), S_OK);
+        EXPECT_FALSE(reader->isFileOpen());
+        EXPECT_EQ(::access((config + "/k4bi00tx.dat").c_str(), F_OK), -1);
+    }
+    ComPtr<CZEBIntInstallation> writer;
+    ASSERT_EQ(CZEBIntInstallation::createObject(&writer, config), S_OK);
+    DWORD ret = 1;
+    ASSERT_EQ(writer->addTypeByClass(CLSID_SampleDriveType, TC_Device, &ret), S_OK);
+    ASSERT_EQ(writer->saveChanges(&ret), S_OK);
+    ASSERT_EQ(ret, 0u);
+    writer.Release();
+
+    // A reader open beside a writer that arrives later: both read, the
+    // writer is not turned away and saves; the reader's changes are refused.
+    ComPtr<CZEBIntInstallation> reader;
+    ASSERT_EQ(CZEBIntInstallation::createObject(&reader, config, Mode::ReadOnly), S_OK);
+    EXPECT_TRUE(reader->isReadOnly());
+    EXPECT_TRUE(reader->typeCont().isType(TYPEID_SampleDrive));
+    ASSERT_EQ(CZEBIntInstallation::createObject(&writer, config), S_OK);
+    EXPECT_FALSE(writer->isReadOnly());
+    ASSERT_EQ(writer->addTypeByClass(CLSID_SampleAxisType, TC_TObject, &ret), S_OK);
+    EXPECT_EQ(writer->saveChanges(&ret), S_OK);
+    EXPECT_EQ(ret, 0u);
+    const std::string saved = zeb::test::readFile(config + "/k4bi00tx.dat");
+    ASSERT_EQ(reader->addTypeByClass(CLSID_SampleCamType, TC_TObject, &ret), S_OK);
+    EXPECT_EQ(reader->saveChanges(&ret), S_OK);
+    EXPECT_EQ(ret, 0xBE020006u);
+    EXPECT_EQ(zeb::test::readFile(config + "/k4bi00tx.dat"), saved);
+}
