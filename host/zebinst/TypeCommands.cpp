@@ -103,6 +103,22 @@ std::string runtimeText(const RTTypeID& rt) {
            std::to_string(rt.nMinor);
 }
 
+// A runtime identifier as a JSON object ({family, major, minor}), or null.
+void writeRuntimeId(JsonWriter& out, bool hasRt, const RTTypeID& rt) {
+    if (!hasRt) {
+        out.null();
+        return;
+    }
+    out.beginObject()
+        .key("family")
+        .value(zeb::guidToString(rt.guidVersion))
+        .key("major")
+        .value(int64_t(rt.nMajor))
+        .key("minor")
+        .value(int64_t(rt.nMinor))
+        .endObject();
+}
+
 bool runtimeId(CZEBIntInstallation& inst, const GUID& id, RTTypeID& rt) {
     return inst.typeCont().getRTIDByTypeID(id, rt) == 0 && !(rt == RTTYPEID_INVALID);
 }
@@ -224,17 +240,7 @@ int runTypes(Invocation& in) {
                 .key("name")
                 .value(session.typeName(id))
                 .key("runtimeId");
-            if (hasRt)
-                out.beginObject()
-                    .key("family")
-                    .value(zeb::guidToString(rt.guidVersion))
-                    .key("major")
-                    .value(int64_t(rt.nMajor))
-                    .key("minor")
-                    .value(int64_t(rt.nMinor))
-                    .endObject();
-            else
-                out.null();
+            writeRuntimeId(out, hasRt, rt);
             out.endObject();
         } else {
             std::printf("%-38s  %-13s  %-20s  %s\n", zeb::guidToString(id).c_str(),
@@ -290,17 +296,7 @@ int runShow(Invocation& in) {
             .key("clsid")
             .value(zeb::guidToString(clsid))
             .key("runtimeId");
-        if (hasRt)
-            out.beginObject()
-                .key("family")
-                .value(zeb::guidToString(rt.guidVersion))
-                .key("major")
-                .value(int64_t(rt.nMajor))
-                .key("minor")
-                .value(int64_t(rt.nMinor))
-                .endObject();
-        else
-            out.null();
+        writeRuntimeId(out, hasRt, rt);
         out.key("snapIns").beginArray();
         for (const CLSID& s : snapIns)
             out.value(zeb::guidToString(s));
