@@ -2,9 +2,8 @@
 // crash, hang or allocate by an unchecked count or length. A section that
 // reads with a good state must write back to bytes that read to a container
 // writing the same bytes again (a difference aborts).
-#include "base/fs/FsSecCl.h"
-#include "base/fs/FsStream.h"
 #include "is/CIsToolCont.h"
+#include "tests/support/SectionBytes.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,38 +11,16 @@
 
 namespace {
 
-ComPtr<IStream> streamOf(const std::string& bytes) {
-    ComPtr<IStream> s;
-    if (FAILED(FsStream::create(&s))) std::abort();
-    if (!bytes.empty()) s->Write(bytes.data(), ULONG(bytes.size()), nullptr);
-    return s;
-}
-
-std::string contentOf(IStream* s) {
-    STATSTG st{};
-    s->Stat(&st, STATFLAG_NONAME);
-    std::string bytes(size_t(st.cbSize.QuadPart), '\0');
-    s->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
-    if (!bytes.empty()) s->Read(bytes.data(), ULONG(bytes.size()), nullptr);
-    return bytes;
-}
-
 std::string writeTools(const CIsToolCont& tools) {
-    ComPtr<IStream> s = streamOf({});
-    {
-        FsSecCl sec(s);
-        sec << tools;
-        if (sec.state() != 0) std::abort();
-    }
-    return contentOf(s);
+    DWORD state = 0;
+    std::string bytes = zeb::test::sectionBytes(tools, state);
+    if (state != 0) std::abort();
+    return bytes;
 }
 
 // Reads bytes as a tool section; true when the state is good afterwards.
 bool readTools(const std::string& bytes, CIsToolCont& tools) {
-    ComPtr<IStream> s = streamOf(bytes);
-    FsSecCl sec(s);
-    sec >> tools;
-    return sec.state() == 0;
+    return zeb::test::readSection(bytes, tools) == 0;
 }
 
 } // namespace

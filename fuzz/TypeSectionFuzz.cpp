@@ -3,9 +3,8 @@
 // good state is written back; that text must read to a container that
 // writes the same text again. The same bytes also go through the import of
 // the type-data exchange, into a container that holds the internal type.
-#include "base/fs/FsSecCl.h"
-#include "base/fs/FsStream.h"
 #include "is/CIsTypeCont.h"
+#include "tests/support/SectionBytes.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,25 +12,10 @@
 
 namespace {
 
-ComPtr<IStream> streamWith(const void* data, size_t size) {
-    ComPtr<IStream> s;
-    if (FAILED(FsStream::create(&s))) std::abort();
-    if (size > 0) s->Write(data, ULONG(size), nullptr);
-    return s;
-}
-
 std::string written(const CIsTypeCont& cont) {
-    ComPtr<IStream> s = streamWith(nullptr, 0);
-    {
-        FsSecCl sec(s);
-        sec << cont;
-        if (sec.state() != 0) std::abort();
-    }
-    STATSTG st{};
-    s->Stat(&st, STATFLAG_NONAME);
-    std::string bytes(size_t(st.cbSize.QuadPart), '\0');
-    s->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
-    s->Read(bytes.data(), ULONG(bytes.size()), nullptr);
+    DWORD state = 0;
+    std::string bytes = zeb::test::sectionBytes(cont, state);
+    if (state != 0) std::abort();
     return bytes;
 }
 
@@ -39,22 +23,19 @@ std::string written(const CIsTypeCont& cont) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
-        ComPtr<IStream> s = streamWith(data, size);
-        FsSecCl sec(s);
+        const std::string_view input(reinterpret_cast<const char*>(data), size);
         CIsTypeCont cont;
-        sec >> cont;
-        if (sec.state() == 0) {
+        if (zeb::test::readSection(input, cont) == 0) {
             const std::string first = written(cont);
-            ComPtr<IStream> again = streamWith(first.data(), first.size());
-            FsSecCl sec2(again);
             CIsTypeCont back;
-            sec2 >> back;
-            if (sec2.state() != 0 || back.size() != cont.size()) std::abort();
+            if (zeb::test::readSection(first, back) != 0 || back.size() != cont.size())
+                std::abort();
             if (written(back) != first) std::abort();
         }
     }
     {
-        ComPtr<IStream> s = streamWith(data, size);
+        ComPtr<IStream> s =
+            zeb::test::memoryStream(std::string_view(reinterpret_cast<const char*>(data), size));
         FsSecCl sec(s);
         CIsTypeCont cont;
         cont.initTypeCont();

@@ -3,10 +3,9 @@
 // bytes (compared against the stored form written out by hand).
 #include "is/CIsToolCont.h"
 
-#include "base/fs/FsSecCl.h"
-#include "base/fs/FsStream.h"
 #include "tests/co/TraceLog.h"
 #include "tests/is/ScriptedTool.h"
+#include "tests/support/SectionBytes.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -34,34 +33,16 @@ const std::string kTwoTools = "2 {0000000A-0000-0000-0000-000000000001}  8 Tool.
                               "{80000000-0000-0000-0000-000000000002}  9 Other.2.1 "
                               "{66666666-7777-8888-9999-AAAAAAAAAAAA}  4294967295 ";
 
-std::string contents(IStream* s) {
-    STATSTG st{};
-    s->Stat(&st, STATFLAG_NONAME);
-    std::string bytes(size_t(st.cbSize.QuadPart), '\0');
-    s->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
-    s->Read(bytes.data(), ULONG(bytes.size()), nullptr);
-    return bytes;
-}
-
 std::string written(const CIsToolCont& tools) {
-    ComPtr<IStream> s;
-    EXPECT_EQ(FsStream::create(&s), S_OK);
-    {
-        FsSecCl sec(s);
-        sec << tools;
-        EXPECT_EQ(sec.state(), 0u);
-    }
-    return contents(s);
+    DWORD state = 0;
+    std::string bytes = zeb::test::sectionBytes(tools, state);
+    EXPECT_EQ(state, 0u);
+    return bytes;
 }
 
 // Reads bytes as a tool section into tools; the stream state afterwards.
 DWORD readInto(CIsToolCont& tools, const std::string& bytes) {
-    ComPtr<IStream> s;
-    EXPECT_EQ(FsStream::create(&s), S_OK);
-    s->Write(bytes.data(), ULONG(bytes.size()), nullptr);
-    FsSecCl sec(s);
-    sec >> tools;
-    return sec.state();
+    return zeb::test::readSection(bytes, tools);
 }
 
 class ToolContainer : public ::testing::Test {

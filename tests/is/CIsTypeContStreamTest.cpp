@@ -1,10 +1,10 @@
 // The type container in section streams: the bytes of the type section and
 // of the exchange block, reading them back, and hostile sections.
 #include "base/fs/FsSecCl.h"
-#include "base/fs/FsStream.h"
 #include "is/CIsTOTypeEntry.h"
 #include "is/CIsTypeCont.h"
 #include "tests/co/TraceLog.h"
+#include "tests/support/SectionBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -43,48 +43,23 @@ std::string plainItem(const std::string& id, const std::string& name, const char
            "{FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF}  0  0  0 ";
 }
 
-ComPtr<IStream> newStream() {
-    ComPtr<IStream> s;
-    EXPECT_EQ(FsStream::create(&s), S_OK);
-    return s;
-}
-
-ComPtr<IStream> streamWith(const std::string& bytes) {
-    ComPtr<IStream> s = newStream();
-    s->Write(bytes.data(), ULONG(bytes.size()), nullptr);
-    return s;
-}
-
-std::string contents(IStream* s) {
-    STATSTG st{};
-    s->Stat(&st, STATFLAG_NONAME);
-    std::string bytes(size_t(st.cbSize.QuadPart), '\0');
-    s->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
-    ULONG n = 0;
-    s->Read(bytes.data(), ULONG(bytes.size()), &n);
-    return bytes;
-}
+using zeb::test::memoryStream;
+using zeb::test::streamBytes;
 
 std::string written(const CIsTypeCont& cont) {
-    ComPtr<IStream> s = newStream();
-    {
-        FsSecCl sec(s);
-        sec << cont;
-        EXPECT_EQ(sec.state(), 0u);
-    }
-    return contents(s);
+    DWORD state = 0;
+    std::string bytes = zeb::test::sectionBytes(cont, state);
+    EXPECT_EQ(state, 0u);
+    return bytes;
 }
 
 // Reads bytes as a type section into cont; the stream state.
 DWORD readInto(CIsTypeCont& cont, const std::string& bytes) {
-    ComPtr<IStream> s = streamWith(bytes);
-    FsSecCl sec(s);
-    sec >> cont;
-    return sec.state();
+    return zeb::test::readSection(bytes, cont);
 }
 
 DWORD importInto(CIsTypeCont& cont, const std::string& bytes) {
-    ComPtr<IStream> s = streamWith(bytes);
+    ComPtr<IStream> s = memoryStream(bytes);
     FsSecCl sec(s);
     return cont.importTypeData(sec);
 }
@@ -285,31 +260,31 @@ TEST(TypeDataExport, WritesTheRequestedTypesInTheOrderOfTheList) {
     CIsTypeCont cont;
     putPlain(cont, kTypeA, "Lib.1");
     putPlain(cont, kTypeB, "Lib.2");
-    ComPtr<IStream> s = newStream();
+    ComPtr<IStream> s = memoryStream();
     {
         FsSecCl sec(s);
         EXPECT_EQ(cont.exportTypeData({kTypeB, kTypeA}, sec), 0u);
     }
-    EXPECT_EQ(contents(s), "2 " + plainItem(kIdB, "Lib.2") + plainItem(kIdA, "Lib.1"));
+    EXPECT_EQ(streamBytes(s.get()), "2 " + plainItem(kIdB, "Lib.2") + plainItem(kIdA, "Lib.1"));
 }
 
 TEST(TypeDataExport, AMissingIdentifierGivesTenAndLeavesTheStreamUntouched) {
     CIsTypeCont cont;
     putPlain(cont, kTypeA, "Lib.1");
-    ComPtr<IStream> s = streamWith("kept");
+    ComPtr<IStream> s = memoryStream("kept");
     {
         FsSecCl sec(s);
         EXPECT_EQ(cont.exportTypeData({kTypeA, kTypeB}, sec), 10u);
         EXPECT_EQ(sec.state(), 0u);
         EXPECT_EQ(sec.position(), 0u);
     }
-    EXPECT_EQ(contents(s), "kept");
+    EXPECT_EQ(streamBytes(s.get()), "kept");
 }
 
 TEST(TypeDataExport, AFailingStreamGivesFFFF) {
     CIsTypeCont cont;
     putPlain(cont, kTypeA, "Lib.1");
-    ComPtr<IStream> s = newStream();
+    ComPtr<IStream> s = memoryStream();
     FsSecCl sec(s);
     sec.getIStreamPtr()->Release(); // handed out: every write fails
     EXPECT_EQ(cont.exportTypeData({kTypeA}, sec), 0xFFFFu);

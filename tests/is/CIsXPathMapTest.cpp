@@ -2,9 +2,8 @@
 // reader deals with sections that end early or repeat an identifier.
 #include "is/CIsXPathMap.h"
 
-#include "base/fs/FsSecCl.h"
-#include "base/fs/FsStream.h"
 #include "tests/co/TraceLog.h"
+#include "tests/support/SectionBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -13,30 +12,15 @@
 namespace {
 
 std::string bytesOf(const CIsXPathMap& map) {
-    ComPtr<IStream> s;
-    EXPECT_EQ(FsStream::create(&s), S_OK);
-    {
-        FsSecCl sec(s);
-        sec << map;
-        EXPECT_EQ(sec.state(), 0u);
-    }
-    STATSTG st{};
-    s->Stat(&st, STATFLAG_NONAME);
-    std::string bytes(size_t(st.cbSize.QuadPart), '\0');
-    s->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr);
-    s->Read(bytes.data(), ULONG(bytes.size()), nullptr);
+    DWORD state = 0;
+    std::string bytes = zeb::test::sectionBytes(map, state);
+    EXPECT_EQ(state, 0u);
     return bytes;
 }
 
 // Reads `bytes` as a section into `map`; the stream state afterwards.
 DWORD readInto(const std::string& bytes, CIsXPathMap& map) {
-    ComPtr<IStream> s;
-    EXPECT_EQ(FsStream::create(&s), S_OK);
-    s->Write(bytes.data(), ULONG(bytes.size()), nullptr);
-    FsSecCl sec(s);
-    sec.seek(0, 0);
-    sec >> map;
-    return sec.state();
+    return zeb::test::readSection(bytes, map);
 }
 
 } // namespace
