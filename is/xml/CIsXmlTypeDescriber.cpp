@@ -139,12 +139,19 @@ private:
     }
 
     // Sets an attribute to a typed value; false after the traces.
-    bool set(DomElement& element, const char16_t* name, const VARIANT& value) {
-        const std::string text = "spElem->setAttribute(\"" + zeb::toNarrow(name) + "\", value)";
-        return SUCCEEDED(callOrFail(m_rec, text.c_str(), [&] {
+    // The traced text names the attribute; it is made only on a failure,
+    // since a refresh sets some ten attributes per type.
+    bool set(DomElement& element, const char16_t* name, const VARIANT& value,
+             zeb::SourceLocation where = zeb::SourceLocation::current()) {
+        try {
             element.setAttribute(name, value);
-            return S_OK;
-        }));
+            return true;
+        } catch (...) {
+            const std::string text = "spElem->setAttribute(\"" + zeb::toNarrow(name) + "\", value)";
+            zeb::detail::onCallException(m_rec, text.c_str(), CatchText::Exception, where.line());
+            zeb::detail::onCallFailureRet(m_rec, text.c_str(), E_FAIL, kFailed, where.line());
+            return false;
+        }
     }
     bool set(DomElement& element, const char16_t* name, std::u16string_view value) {
         return set(element, name, Variant(value));
