@@ -39,4 +39,9 @@ struct IMC_InitPrjHdl : IUnknown {
 };
 
 constexpr CLSID CLSID_CZEBProjectHdl = makeGuid("71ABB400-142C-11D3-81C5-00105A6B081E");
+// The inner object the core installation aggregates, and the two interfaces
+// the installation answers by handing the query to it (their operations are
+// the inner object's own).
 constexpr CLSID CLSID_CBasisESOemObj = makeGuid("D9FBC3B4-8037-402C-85B0-DBAF86681988");
+constexpr IID IID_BasisESOemDelegateA = makeGuid("E3E1606C-C04E-4754-BA2F-6C151FB575EC");
+constexpr IID IID_BasisESOemDelegateB = makeGuid("3E4B1866-740E-44C2-A3C6-C3C692B71BB1");

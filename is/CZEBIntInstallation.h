@@ -87,13 +87,34 @@ public:
     enum class OpenMode { Write, ReadOnly };
     CZEBIntInstallation(std::string configDir, OpenMode mode);
     ~CZEBIntInstallation();
+    // Aggregates the inner object (CLSID_CBasisESOemObj) and, when a project
+    // handler aggregates this object (its controlling IUnknown answers
+    // IMC_InternalProjectHdl), takes the handler's holder: the type
+    // container reaches the handler through it, and the inner object gets it
+    // through its IMC_InitPrjHdl. A failing call fails the creation with its
+    // HRESULT. Without a project handler there is no holder (S_OK). An inner
+    // object whose class is not registered at all is left out (traced): the
+    // registry is also used on machines without that component (zebinst,
+    // programs that keep an installation on their own); a registered class
+    // that cannot be made fails the creation.
+    HRESULT FinalConstruct();
     // Writes what a pending timer save would have written (traced "Failed to
-    // call save!" when that fails), and stops the save timer.
+    // call save!" when that fails), stops the save timer and releases the
+    // inner object.
     void FinalRelease();
+    // The two interfaces of the inner object (IID_BasisESOemDelegateA/B) are
+    // answered by it; E_NOINTERFACE for them without an inner object.
+    HRESULT queryOtherInterface(REFIID riid, void** ppv);
+    // The inner object's IUnknown (null when there is none); no reference.
+    IUnknown* innerObject() const { return m_spIInnerUnk.get(); }
 
     // Opens (or creates) the installation file at `path` and reads every
-    // section. False, traced, when that fails; the file is then closed and
-    // the containers keep what was read. While another writer (process or
+    // section. False, traced, when that fails. A section that does not read
+    // cleanly leaves the file open with what every section gave: nothing is
+    // written until something changes, and the first save that writes keeps
+    // the damaged file beside the installation ("k4bi00tx.dat.damaged-<time>.dat",
+    // traced; the save fails when it cannot be kept). A file that cannot be
+    // opened at all leaves the object without a file. While another writer (process or
     // object) holds the file, it is opened read-only: everything is read,
     // and a save with changes fails ("installation file is locked by another
     // writer (pid N, name)") instead of replacing the other writer's work.
@@ -110,6 +131,9 @@ public:
     // because another writer held it (lockHolder() names it).
     bool isReadOnly() const { return isFileOpen() && !m_file.isWritable(); }
     bool isOpenedReadOnly() const { return m_openReadOnly; }
+    // True when a section of the file did not read cleanly at the load: the
+    // object holds what could be read.
+    bool hasDamagedSections() const { return m_sectionsDamaged; }
     // The writer that held the file when it was opened (pid 0 when none did).
     const FsWriterLock::Holder& lockHolder() const { return m_file.writerLockHolder(); }
     const std::string& filePath() const { return m_filePath; }
@@ -157,6 +181,12 @@ public:
     // Describes the new types and arranges the document (0, or the code of
     // the failure). The save runs it when the document asks for it.
     DWORD refreshXMLTypeTree();
+    // Called after each type the refresh describes (done, total new types),
+    // on the thread that runs the refresh; a host shows progress with it.
+    // Null removes it.
+    void setRefreshProgress(CIsXmlTypeDescriber::Progress progress) {
+        m_describer.setProgress(std::move(progress));
+    }
     // The on-demand refresh: runs refreshXMLTypeTree when the document has
     // its Installation element (even with nothing new: the arrangement runs
     // all the same). False when the refresh failed.
@@ -281,6 +311,9 @@ private:
     std::string readOnlyReason() const;
     // The sections of the installation file, in the order they are stored.
     bool readSections();
+    // Links the file as it was read to a new name beside it; false (traced)
+    // when that fails.
+    bool keepDamagedFile();
     bool writeSections();
     // An "xmltypes" text that does not parse: kept beside the file, and the
     // document rebuilt from the installed types so the next refresh
@@ -304,7 +337,8 @@ private:
     HRESULT nameMap(const std::map<GUID, String>& names, DWORD* pCount, ZEB_TypeNameEntry** ppMap,
                     CCoTraceRecord& rec);
 
-    CCoCriticalSection m_csCalls; // the call lock; declared first, it goes last
+    CCoCriticalSection m_csCalls;   // the call lock; declared first, it goes last
+    ComPtr<IUnknown> m_spIInnerUnk; // the aggregated inner object
     CIsTypeCont m_typeCont;
     // Made after the type container is built and before it is initialised,
     // as the installation has always done: its traces come first.
@@ -315,6 +349,8 @@ private:
     FsInstFile m_file;
     std::string m_filePath;
     bool m_openReadOnly = false;
+    bool m_damagedOnLoad = false;   // a section did not read cleanly; not yet kept
+    bool m_sectionsDamaged = false; // a section did not read cleanly at the load
     CIsXPathMap m_xpathMap;
     bool m_typeStorageChanged = false;
     bool m_queryMapChanged = false;

@@ -106,6 +106,8 @@ void CZEBIntInstallation::FinalRelease() {
         if (m_timerRunning && !save(true)) ZEB_TRACE(rec, 4, "Failed to call save!");
         leaveTimerTables();
     });
+    // Outside the call lock: the inner object's last release may call back.
+    guardedDestructor(rec, [&] { m_spIInnerUnk.Release(); });
 }
 
 bool CZEBIntInstallation::isSaveTimerRunning() const {
