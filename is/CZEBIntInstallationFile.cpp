@@ -92,18 +92,48 @@ bool CZEBIntInstallation::load(const std::string& path) {
         ZEB_TRACE(rec, 4, "error on open installation file \"%s\"", path.c_str());
         return false;
     }
-    if (!readSections()) {
-        if (m_file.CloseFile() != 0) ZEB_TRACE(rec, 4, "error calling CloseFile");
-        return false;
-    }
+    // A section that does not read cleanly does not end the loading: the
+    // other sections are read all the same and the file stays open, so the
+    // installation goes on with everything that could be read, and nothing
+    // is written over the file until something is changed. The first save
+    // that writes keeps the damaged file beside the new one (keepDamagedFile).
+    const bool clean = readSections();
     m_typeCont.setModified(false);
     m_toolCont.setModified(false);
+    if (!clean) {
+        m_sectionsDamaged = true;
+        m_damagedOnLoad = !m_openReadOnly && m_file.isWritable();
+        return false;
+    }
     return true;
+}
+
+bool CZEBIntInstallation::keepDamagedFile() {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::save");
+    // A hard link keeps the bytes as they were read: the save puts the new
+    // file in place by renaming, which leaves the linked one alone. A new
+    // name each time: an earlier copy is never replaced.
+    const std::string stem = m_filePath + ".damaged-" + std::to_string(long(std::time(nullptr)));
+    std::string kept;
+    for (int n = 0; n < 100; ++n) {
+        kept = stem + (n ? "-" + std::to_string(n) : std::string()) + ".dat";
+        if (::link(m_filePath.c_str(), kept.c_str()) == 0) {
+            ZEB_TRACE(rec, 4, "damaged installation file kept in \"%s\"", kept.c_str());
+            m_damagedOnLoad = false;
+            return true;
+        }
+        if (errno != EEXIST) break;
+    }
+    ZEB_TRACE(rec, 4, "error keeping the damaged installation file in \"%s\": %s", kept.c_str(),
+              std::strerror(errno));
+    return false;
 }
 
 bool CZEBIntInstallation::readSections() {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::load");
     // Each section: opened for reading, read from its start, closed.
+    // Each section is read even when an earlier one failed: they are
+    // independent, and what cannot be read of one must not cost the others.
     auto read = [&](FsSecCl* section, const char* openError, auto&& body) {
         if (!section) {
             ZEB_TRACE(rec, 4, "%s", openError);
@@ -118,31 +148,40 @@ bool CZEBIntInstallation::readSections() {
         }
         return true;
     };
-    if (!read(m_file.getTypesSect(0), "error on open type storage",
-              [&](FsSecCl& s) { s >> m_typeCont; }))
-        return false;
+    bool clean = read(m_file.getTypesSect(0), "error on open type storage",
+                      [&](FsSecCl& s) { s >> m_typeCont; });
     std::u16string text;
-    if (!read(m_file.getXmlTypesSect(0), "error on open xml type storage",
-              [&](FsSecCl& s) { s >> text; }))
-        return false;
-    zeb::Bstr xml(text);
-    if (!m_classification.setXMLText(xml)) {
-        ZEB_TRACE(rec, 4, "error loading xml document");
-        rebuildDocument(text);
+    const bool textRead = read(m_file.getXmlTypesSect(0), "error on open xml type storage",
+                               [&](FsSecCl& s) { s >> text; });
+    if (clean && textRead) {
+        zeb::Bstr xml(text);
+        if (!m_classification.setXMLText(xml)) {
+            ZEB_TRACE(rec, 4, "error loading xml document");
+            rebuildDocument(text);
+        }
+    } else {
+        // No text, or types missing that the text may describe: the document
+        // is made again from the types that were read, so it never describes
+        // a type the installation does not hold. The stored text stays in the
+        // damaged file that the first save keeps.
+        rebuildDocument({});
     }
-    if (!read(m_file.getXPathQueriesSect(0), "error on open xpath-query storage",
-              [&](FsSecCl& s) { s >> m_xpathMap; }))
-        return false;
-    return read(m_file.getToolsSect(0), "error on open tool storage",
-                [&](FsSecCl& s) { s >> m_toolCont; });
+    clean &= textRead;
+    clean &= read(m_file.getXPathQueriesSect(0), "error on open xpath-query storage",
+                  [&](FsSecCl& s) { s >> m_xpathMap; });
+    clean &= read(m_file.getToolsSect(0), "error on open tool storage",
+                  [&](FsSecCl& s) { s >> m_toolCont; });
+    return clean;
 }
 
 void CZEBIntInstallation::rebuildDocument(const std::u16string& unreadable) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::load");
     // The unreadable text stays for inspection beside the installation file.
-    if (m_openReadOnly) {
+    if (unreadable.empty()) {
+        // nothing to keep
+    } else if (m_openReadOnly) {
         ZEB_TRACE(rec, 4, "unreadable xml document not kept: the installation is opened read-only");
-    } else if (!m_filePath.empty() && !unreadable.empty()) {
+    } else if (!m_filePath.empty()) {
         // A new name each time: an earlier copy is never replaced.
         const std::string stem =
             m_filePath + ".xmltypes-" + std::to_string(long(std::time(nullptr)));
@@ -203,6 +242,8 @@ bool CZEBIntInstallation::save(bool forced) {
     // Deferred: the timer writes in two minutes, and a save before then
     // starts the two minutes again.
     if (!forced && CCoBasisEsSettings::saveAsync() && setSaveTimer() == 0) return true;
+    // What could not be read of a damaged file is not written over unseen.
+    if (m_damagedOnLoad && !keepDamagedFile()) return false;
     if (!writeSections()) return false;
     if (m_file.saveFile() != 0) {
         ZEB_TRACE(rec, 4, "error calling saveFile");

@@ -1,6 +1,5 @@
 // The classification document: refresh (describe and arrange), xml, tree.
 #include "host/zebinst/Commands.h"
-#include "host/zebinst/InstallationDescriptionSource.h"
 #include "host/zebinst/Output.h"
 #include "host/zebinst/ProgressBar.h"
 #include "host/zebinst/Session.h"
@@ -57,19 +56,16 @@ int runRefresh(Invocation& in) {
         return kExitOk;
     }
     const size_t fresh = doc.selectNodes(u"Installation/New/*").size();
-    // The installation's own describer takes no progress callback from
-    // outside: a describer of our own works on its document, answered by
-    // the installation exactly as its own is.
-    InstallationDescriptionSource source(inst, session.directory());
-    CIsXmlTypeDescriber describer(inst.classification(), source);
     size_t described = 0;
     {
         ProgressBar bar(stderr, "describing");
-        describer.setProgress([&](size_t done, size_t total) {
+        inst.setRefreshProgress([&](size_t done, size_t total) {
             described = done;
             bar.update(done, total);
         });
-        if (const DWORD r = describer.refreshXMLTypeTree())
+        const DWORD r = inst.refreshXMLTypeTree();
+        inst.setRefreshProgress(nullptr);
+        if (r != 0)
             throw CommandError(
                 kExitFailure,
                 "describing the types failed (code " + std::to_string(r) + ") after " +

@@ -8,6 +8,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+
 namespace zebinst {
 
 namespace {
@@ -68,9 +70,18 @@ CZEBIntInstallation& Session::open(Access access) {
         probe.CloseFile();
     }
     make();
-    if (!m_inst->isFileOpen())
-        throw CommandError(kExitFailure,
-                           path + ": a section does not read cleanly (see 'zebinst check')");
+    if (!m_inst->isFileOpen()) throw CommandError(kExitFailure, path + ": cannot be read");
+    // A damaged section does not stop the work: the installation holds what
+    // could be read, and its first save keeps the damaged file beside it.
+    if (m_inst->hasDamagedSections())
+        std::fprintf(stderr,
+                     "zebinst: warning: %s: a section does not read cleanly (see 'zebinst "
+                     "check'); %s\n",
+                     path.c_str(),
+                     access == Access::Write
+                         ? "working with what could be read, the damaged file is kept beside "
+                           "it when the change is saved"
+                         : "showing what could be read");
     return *m_inst;
 }
 

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -271,11 +272,26 @@ TEST_F(Zebinst, CheckReportsADamagedSectionWithItsOffset) {
     r = run({"check"});
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "section tools: offset 2: the section ends before its data\n");
-    // The installation does not read it either, and says where to look.
+    // Commands go on with what could be read, and say where to look.
+    const std::string damaged = readFile(instFile());
     r = run({"types"});
-    EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, "zebinst: " + instFile() +
-                         ": a section does not read cleanly (see 'zebinst check')\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("SampleDrive.1.0"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "zebinst: warning: " + instFile() +
+                         ": a section does not read cleanly (see 'zebinst check'); showing what "
+                         "could be read\n");
+    EXPECT_EQ(readFile(instFile()), damaged);
+    // A change is saved; the damaged file stays beside the new one.
+    r = run({"attr", "set", "SampleDrive", "BI_NOTE", "x"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(run({"check"}).status, 0);
+    int kept = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(config))
+        if (entry.path().filename().string().rfind("k4bi00tx.dat.damaged-", 0) == 0) {
+            ++kept;
+            EXPECT_EQ(readFile(entry.path().string()), damaged);
+        }
+    EXPECT_EQ(kept, 1);
 }
 
 TEST_F(Zebinst, AFileThatIsNoInstallationIsNamedWithItsCause) {

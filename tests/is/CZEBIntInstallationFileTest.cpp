@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -240,4 +241,87 @@ TEST(InstallationFile, ATypeStorageIsCopiedBothWaysAndSaved) {
     ASSERT_EQ(stream->Read(back, sizeof back, &read), S_OK);
     EXPECT_EQ(read, sizeof payload);
     EXPECT_EQ(std::u16string(back), std::u16string(payload));
+}
+
+// Each damaged section: everything else is read, the file stays open and
+// unchanged until something changes, and the first save that writes keeps
+// the damaged file beside the new one.
+TEST(InstallationFile, ADamagedSectionLeavesTheRestUsableAndIsKeptAtTheFirstChange) {
+    zeb::test::TempDir dir;
+    zeb::test::ScopedEnv registry("ZEB_REGISTRY", dir.file("registry.reg"));
+    ASSERT_TRUE(zeb::samples::registerServer());
+    prepareConfig(dir.file("config"));
+    const std::string path = dir.file("config/k4bi00tx.dat");
+    {
+        auto inst = open(dir.file("config"));
+        DWORD ret = 1;
+        ASSERT_EQ(inst->addTypeByClass(CLSID_SampleDriveType, TC_Device, &ret), S_OK);
+        inst->xpathMap().insert(String("names"), String("//ESType/@ESName"));
+        ASSERT_EQ(inst->saveChanges(&ret), S_OK);
+        ASSERT_EQ(ret, 0u);
+    }
+    const std::string good = readFile(path);
+    struct Damage {
+        const char* section;
+        std::string bytes;
+        bool typesRead, queryRead;
+    } damages[] = {
+        // More queries announced than present.
+        {"xpathqueries", "3 5 names 16 //ESType/@ESName", true, true},
+        // Types announced but not there: the document must not describe
+        // types the installation no longer holds.
+        {"types", "7 ", false, true},
+        // Not a number where the count belongs.
+        {"tools", "x", true, true},
+    };
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.section);
+        writeFile(path, good);
+        for (const std::string& name : filesIn(dir.file("config")))
+            if (name.find(".damaged-") != std::string::npos)
+                ::unlink((dir.file("config/") + name).c_str());
+        overwriteSection(path, d.section, d.bytes);
+        const std::string damaged = readFile(path);
+        {
+            auto inst = open(dir.file("config"));
+            EXPECT_TRUE(inst->isFileOpen());
+            EXPECT_FALSE(inst->isChanged());
+            const auto ids = inst->typeCont().getTypeIDList();
+            EXPECT_EQ(std::count(ids.begin(), ids.end(), TYPEID_SampleDrive), d.typesRead ? 1 : 0);
+            EXPECT_EQ(bool(inst->classification().findTypeElement(TYPEID_SampleDrive)),
+                      d.typesRead);
+            EXPECT_EQ(inst->xpathMap().find(String("names")) != nullptr, d.queryRead);
+            DWORD ret = 1;
+            EXPECT_EQ(inst->saveChanges(&ret), S_OK);
+            EXPECT_EQ(ret, 0u);
+        }
+        // Looked at, not changed: not a byte written, nothing kept.
+        EXPECT_EQ(readFile(path), damaged);
+        {
+            auto inst = open(dir.file("config"));
+            DWORD ret = 1;
+            ASSERT_EQ(inst->addTypeByClass(CLSID_SampleCamType, TC_TObject, &ret), S_OK);
+            EXPECT_EQ(inst->saveChanges(&ret), S_OK);
+            EXPECT_EQ(ret, 0u);
+        }
+        std::vector<std::string> kept;
+        for (const std::string& name : filesIn(dir.file("config")))
+            if (name.rfind("k4bi00tx.dat.damaged-", 0) == 0) kept.push_back(name);
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(readFile(dir.file("config/") + kept[0]), damaged);
+        // The new file reads cleanly, with what could be read and the change.
+        auto inst = open(dir.file("config"));
+        ASSERT_TRUE(inst->isFileOpen());
+        auto ids = inst->typeCont().getTypeIDList();
+        EXPECT_EQ(std::count(ids.begin(), ids.end(), TYPEID_SampleCam), 1);
+        EXPECT_TRUE(inst->classification().findTypeElement(TYPEID_SampleCam));
+        EXPECT_EQ(bool(inst->classification().findTypeElement(TYPEID_SampleDrive)), d.typesRead);
+        DWORD ret = 1;
+        inst->addSnapInByTypeID(TYPEID_SampleCam, CLSID_SampleExtension, &ret);
+        EXPECT_EQ(inst->saveChanges(&ret), S_OK);
+        kept.clear();
+        for (const std::string& name : filesIn(dir.file("config")))
+            if (name.rfind("k4bi00tx.dat.damaged-", 0) == 0) kept.push_back(name);
+        EXPECT_EQ(kept.size(), 1u) << "a clean file is kept again";
+    }
 }

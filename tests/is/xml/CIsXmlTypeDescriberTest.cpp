@@ -3,7 +3,6 @@
 // arrangement with the stylesheet of the configuration directory.
 #include "is/xml/CIsXmlTypeDescriber.h"
 
-#include "host/zebinst/InstallationDescriptionSource.h"
 #include "is/CZEBIntInstallation.h"
 #include "is/xml/DefaultStylesheets.h"
 #include "platform/com/Guid.h"
@@ -466,20 +465,17 @@ TEST(DescriberTraces, RefusalsLeaveTheirTraces) {
 
 // The progress callback a host shows a bar with: once after each type the
 // refresh describes, counting up to the number of new types; a refresh with
-// nothing new calls it not at all. The describer is the host's own over the
-// installation's document, answered through the installation's public members.
+// nothing new calls it not at all.
 TEST_F(Describer, ProgressIsReportedAfterEachDescribedType) {
     add(CLSID_SampleDriveType, TC_Device);
     add(CLSID_SampleCamType, TC_TObject);
-    InstallationDescriptionSource source(*inst, config);
-    CIsXmlTypeDescriber describer(inst->classification(), source);
     std::vector<std::pair<size_t, size_t>> calls;
     std::vector<std::string> placesSeen;
-    describer.setProgress([&](size_t done, size_t total) {
+    inst->setRefreshProgress([&](size_t done, size_t total) {
         calls.emplace_back(done, total);
         placesSeen.push_back(placeOf(TYPEID_SampleDrive));
     });
-    ASSERT_EQ(describer.refreshXMLTypeTree(), 0u);
+    ASSERT_EQ(inst->refreshXMLTypeTree(), 0u);
     EXPECT_EQ(calls, (std::vector<std::pair<size_t, size_t>>{{1, 2}, {2, 2}}));
     // Called while the refresh runs: the described type waits in Unclassified.
     EXPECT_EQ(placesSeen.front(), "Unclassified");
@@ -487,6 +483,6 @@ TEST_F(Describer, ProgressIsReportedAfterEachDescribedType) {
     EXPECT_FALSE(inst->classification().isRefreshNeeded());
 
     calls.clear();
-    ASSERT_EQ(describer.refreshXMLTypeTree(), 0u);
+    ASSERT_EQ(inst->refreshXMLTypeTree(), 0u);
     EXPECT_TRUE(calls.empty());
 }
