@@ -19,8 +19,13 @@
 #include "h/TypeIdent.h"
 #include "platform/com/Bstr.h"
 #include "platform/com/Unknown.h"
+#include "platform/com/Variant.h"
 
 struct IStorage;
+
+// The classes the component module serves.
+constexpr CLSID CLSID_CZEBInstallation = makeGuid("CE1A6430-F891-11D2-903B-00105A2DC979");
+constexpr CLSID CLSID_CZEBIntInstallation = makeGuid("6A438DB0-4613-11D5-AE4C-0040C7998E91");
 
 // One entry of a name map: a type identifier and its task-allocated name.
 // (A GUID and one pointer: 24 bytes with 64-bit pointers.)
@@ -142,6 +147,21 @@ struct IMC_PEInstallation : IUnknown {
     virtual HRESULT getAttributes(GUID typeId, DWORD* pCount, ZEB_AttrPair** ppPairs,
                                   DWORD* pRet) = 0;
     virtual HRESULT getAttributes(GUID typeId, ZEB_AttrBlock* pBlock, DWORD* pRet) = 0;
+};
+
+// Named XPath queries on the classification document, evaluated by name:
+// for no type, for one type ("%estypeid" in the query) or with positional
+// parameters (%param1%, %param2%, ...). The result is the text of the one
+// selected attribute (VT_BSTR) or of every selected one in document order
+// (VT_ARRAY | VT_BSTR). pRet: 0; 13 no such query; 29 a placeholder missing
+// or left over; 44 nothing selected; 9 not an attribute; 65535 other failures.
+struct IMC_InstallClassification : IUnknown {
+    static constexpr IID iid = makeGuid("CB55204B-8378-4711-ACC9-64B1B790F00D");
+    virtual HRESULT getTypeDescr(BSTR queryId, VARIANT* pResult, DWORD* pRet) = 0;
+    virtual HRESULT getTypeDescrAttr(GUID typeId, BSTR queryId, VARIANT* pResult,
+                                     DWORD* pRet) = 0;
+    virtual HRESULT getTypeDescrParam(LONG count, VARIANT* pParams, BSTR queryId,
+                                      VARIANT* pResult, DWORD* pRet) = 0;
 };
 
 // The classification document of the installation: the document itself, the

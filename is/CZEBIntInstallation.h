@@ -50,6 +50,7 @@
 
 #include "base/fs/FsInstFile.h"
 #include "co/CCoCriticalSection.h"
+#include "co/CCoCtorDtorTracer.h"
 #include "h/IMC_Installation.h"
 #include "is/CIsToolCont.h"
 #include "is/CIsTypeCont.h"
