@@ -1,5 +1,6 @@
-// init and register-samples: a new configuration directory, and the sample
-// components made available to it.
+// init, register-samples and regsvr: a new configuration directory, the
+// sample components made available to it, and any component module
+// registered in the registry store.
 #include "host/zebinst/Commands.h"
 #include "host/zebinst/Output.h"
 #include "host/zebinst/Session.h"
@@ -7,6 +8,7 @@
 #include "base/fs/FsInstFile.h"
 #include "is/xml/DefaultStylesheets.h"
 #include "platform/com/Guid.h"
+#include "platform/win/Module.h"
 #include "platform/win/Registry.h"
 #include "platform/win/TextConvert.h"
 #include "samples/SampleIds.h"
@@ -39,6 +41,20 @@ Registers the sample components (libzebsamples.so) in the registry store
 a ProgID for each sample type, and copies the sample PD-files Drive.pd and
 Cam.pd into the configuration directory. The installation file is not
 changed: install the types with 'zebinst install'.
+)";
+
+constexpr const char* kRegsvrHelp = R"(usage: zebinst regsvr [-u] MODULE
+
+Registers the classes a component module serves in the registry store
+($ZEB_REGISTRY, else ${XDG_CONFIG_HOME:-$HOME/.config}/zeb/registry.reg) by
+calling its DllRegisterServer; with -u removes them (DllUnregisterServer).
+MODULE is the path of the shared library (libk4bi00tx.so for the
+installation itself, or a plugin's library); a Windows-style name such as
+k4bi00tx.dll is looked up as libk4bi00tx.so beside zebinst and by the
+dynamic linker.
+
+Exit 3 when the module cannot be loaded, lacks the entry point, or the
+entry point reports a failure (its code is printed).
 )";
 
 // The ProgIDs register-samples writes, one for each sample type class that
@@ -121,10 +137,40 @@ int runRegisterSamples(Invocation& in) {
     return kExitOk;
 }
 
+int runRegsvr(Invocation& in) {
+    const bool remove = in.args.flag("-u");
+    const std::string module = in.args.positional("MODULE");
+    in.args.finish();
+    const char* entry = remove ? "DllUnregisterServer" : "DllRegisterServer";
+    HMODULE handle = LoadLibraryA(module.c_str());
+    if (!handle)
+        throw CommandError(kExitFailure, module + ": cannot be loaded: " + zeb::lastModuleError());
+    auto call = reinterpret_cast<HRESULT (*)()>(GetProcAddress(handle, entry));
+    if (!call) {
+        FreeLibrary(handle);
+        throw CommandError(kExitFailure, module + ": has no entry point " + entry);
+    }
+    const HRESULT hr = call();
+    char path[4096] = {};
+    GetModuleFileNameA(handle, path, sizeof path);
+    FreeLibrary(handle);
+    const std::string store = zeb::RegistryStore::path();
+    if (FAILED(hr)) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08X", unsigned(hr));
+        throw CommandError(kExitFailure, std::string(path[0] ? path : module.c_str()) + ": " +
+                                             entry + " failed with " + code + " (" + store + ")");
+    }
+    std::printf("%s %s in %s\n", remove ? "unregistered" : "registered",
+                path[0] ? path : module.c_str(), store.c_str());
+    return kExitOk;
+}
+
 constexpr Command kCommands[] = {
     {"init", "make the configuration directory and an empty installation", kInitHelp, runInit},
     {"register-samples", "register the sample components, copy their PD-files", kRegisterHelp,
      runRegisterSamples},
+    {"regsvr", "register (or with -u unregister) a component module", kRegsvrHelp, runRegsvr},
 };
 
 } // namespace

@@ -430,3 +430,32 @@ TEST_F(Zebinst, TheDocumentPrintsAsXmlAndEveryCommandHasHelp) {
 }
 
 } // namespace
+
+namespace {
+
+// regsvr registers the installation's own module by its Windows-style name
+// (found beside zebinst), unregisters it, and names what it cannot load.
+TEST_F(Zebinst, RegsvrRegistersAndUnregistersAComponentModule) {
+    Result r = runBare({"regsvr", "k4bi00tx.dll"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "registered ")) << r.out;
+    EXPECT_TRUE(contains(r.out, "/libk4bi00tx.so in " + dir.file("registry.reg"))) << r.out;
+    std::string store = readFile(dir.file("registry.reg"));
+    EXPECT_TRUE(contains(store, "CZEBIntInstallation.CZEBIntInstallation.1")) << store;
+    EXPECT_TRUE(contains(store, "{CE1A6430-F891-11D2-903B-00105A2DC979}")) << store;
+
+    r = runBare({"regsvr", "-u", "k4bi00tx.dll"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "unregistered ")) << r.out;
+    store = readFile(dir.file("registry.reg"));
+    EXPECT_FALSE(contains(store, "CZEBIntInstallation")) << store;
+
+    r = runBare({"regsvr", dir.file("missing.so")});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(contains(r.err, "zebinst: " + dir.file("missing.so") + ": cannot be loaded: "))
+        << r.err;
+    r = runBare({"regsvr"});
+    EXPECT_EQ(r.status, 1);
+}
+
+} // namespace
