@@ -1,10 +1,13 @@
 #include "is/CZEBIntInstallation.h"
 
+#include "base/fs/FsSecCl.h"
 #include "co/CCoBasisEsSettings.h"
 #include "co/CCoGuardedCall.h"
 #include "co/CCoSynchronize.h"
 #include "h/ResultCodes.h"
+#include "is/xml/ClassificationCalls.h"
 #include "platform/com/TaskAllocator.h"
+#include "platform/win/TextConvert.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -909,16 +912,63 @@ HRESULT CZEBIntInstallation::getAttributes(GUID typeId, ZEB_AttrBlock* pBlock, D
 
 // ---- IMC_InternalInstallClassification
 
-HRESULT CZEBIntInstallation::addXMLTypeDescription(IUnknown*, DWORD*) {
-    return E_NOTIMPL;
+// These change the live document and mark it changed, so the next save
+// writes what they did (not the refresh: the descriptions they bring stay).
+
+HRESULT CZEBIntInstallation::addXMLTypeDescription(IUnknown* pNode, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::addXMLTypeDescription");
+    return serialised(rec, [&]() -> HRESULT {
+        if (!pNode || !pRet) return nullArg(rec);
+        return m_xmlExchange.addXMLTypeDescription(pNode, pRet);
+    });
 }
 
-HRESULT CZEBIntInstallation::addPackageFile(LPCSTR, LPCSTR, BSTR, DWORD*) {
-    return E_NOTIMPL;
+HRESULT CZEBIntInstallation::addPackageFile(LPCSTR packageName, LPCSTR deviceTypeName,
+                                            BSTR fileName, DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::addPackageFile");
+    return serialised(rec, [&]() -> HRESULT {
+        if (!packageName || !deviceTypeName || !pRet) return nullArg(rec);
+        return m_xmlExchange.addPackageFile(packageName, deviceTypeName, fileName, pRet);
+    });
 }
 
-HRESULT CZEBIntInstallation::removePackageFile(LPCSTR, LPCSTR, DWORD*) {
-    return E_NOTIMPL;
+HRESULT CZEBIntInstallation::removePackageFile(LPCSTR packageName, LPCSTR deviceTypeName,
+                                               DWORD* pRet) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::removePackageFile");
+    return serialised(rec, [&]() -> HRESULT {
+        if (!packageName || !deviceTypeName || !pRet) return nullArg(rec);
+        return m_xmlExchange.removePackageFile(packageName, deviceTypeName, pRet);
+    });
+}
+
+DWORD CZEBIntInstallation::exportXmlTreeInfo(const std::vector<GUID>& typeIds, FsSecCl& section) {
+    std::u16string text;
+    if (const DWORD r = m_xmlExchange.exportXmlTreeInfo(typeIds, text)) return r;
+    const std::string narrow = zeb::toNarrow(text);
+    section << std::string_view(narrow);
+    return section.state() == FsSecCl::kGood ? 0 : zeb::classification::kFailed;
+}
+
+DWORD CZEBIntInstallation::importXmlTreeInfo(FsSecCl& section) {
+    CCoTraceRecord rec(kFile, "CZEBIntInstallation::importXmlTreeInfo");
+    if (!m_classification.document() ||
+        !m_classification.document().selectSingleNode(u"Installation/Unclassified")) {
+        ZEB_TRACE(rec, 4, "error reading xml type tree");
+        return zeb::classification::kFailed;
+    }
+    String text;
+    section >> text;
+    if (section.state() != FsSecCl::kGood) return zeb::classification::kFailed;
+    return m_xmlExchange.importXmlTreeInfo(zeb::toWide(text.view()));
+}
+
+GUID CZEBIntInstallation::typeIdByName(const std::string& name) {
+    return m_typeCont.getTypeIdByName(name);
+}
+
+HRESULT CZEBIntInstallation::setTypeAttribute(const GUID& typeId, BSTR key, BSTR value,
+                                              DWORD* pRet) {
+    return setAttributeByTypeID(typeId, key, value, pRet);
 }
 
 HRESULT CZEBIntInstallation::registerXPathQuery(LPCSTR, LPCSTR, DWORD*) {

@@ -58,6 +58,7 @@
 #include "is/InstallationPorts.h"
 #include "is/xml/CIsXmlClassification.h"
 #include "is/xml/CIsXmlTypeDescriber.h"
+#include "is/xml/CIsXmlTypeExchange.h"
 #include "is/xml/TypeDescriptionSource.h"
 #include "platform/com/ComObject.h"
 #include "platform/win/MessageQueue.h"
@@ -69,7 +70,8 @@ class CZEBIntInstallation final
     : public zeb::ComObject<CZEBIntInstallation, IMC_Installation, IMC_InstallationDetails,
                             IMC_InternalInstallation, IMC_InstallNavigate, IMC_PEInstallation,
                             IMC_InternalInstallClassification>,
-      private TypeDescriptionSource {
+      private TypeDescriptionSource,
+      private TypeExchangeSource {
 public:
     // The file name of the installation in the configuration directory.
     static constexpr const char* kFileName = "k4bi00tx.dat";
@@ -188,6 +190,12 @@ public:
     void setRefreshProgress(CIsXmlTypeDescriber::Progress progress) {
         m_describer.setProgress(std::move(progress));
     }
+    // The descriptions of the types (in the order given) into a section as
+    // one narrow string: 0, 65535, or the transformation's code.
+    DWORD exportXmlTreeInfo(const std::vector<GUID>& typeIds, FsSecCl& section);
+    // The descriptions a section holds, each replacing the class element of
+    // the same name, then arranged: 0, 65535, or the transformation's code.
+    DWORD importXmlTreeInfo(FsSecCl& section);
     // The on-demand refresh: runs refreshXMLTypeTree when the document has
     // its Installation element (even with nothing new: the arrangement runs
     // all the same). False when the refresh failed.
@@ -296,6 +304,9 @@ private:
     GUID findTypeByRuntimeId(const RTTypeID& rtId) override;
     HRESULT typeAttribute(const GUID& typeId, BSTR key, BSTR* value, DWORD* pRet) override;
     std::string configurationDirectory() override;
+    // TypeExchangeSource: what moving descriptions asks of the installation.
+    GUID typeIdByName(const std::string& name) override;
+    HRESULT setTypeAttribute(const GUID& typeId, BSTR key, BSTR value, DWORD* pRet) override;
 
     template <class F> HRESULT serialised(CCoTraceRecord& rec, F&& body);
     // The owner's side of a timer start requested on another thread.
@@ -345,6 +356,7 @@ private:
     // as the installation has always done: its traces come first.
     CIsXmlClassification m_classification;
     CIsXmlTypeDescriber m_describer{m_classification, *this};
+    CIsXmlTypeExchange m_xmlExchange{m_classification, m_describer, *this};
     std::string m_configDir;
     CIsToolCont m_toolCont;
     FsInstFile m_file;

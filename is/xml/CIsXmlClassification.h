@@ -77,8 +77,10 @@ public:
     // empty when there is none.
     zeb::xml::DomElement findTypeElement(const GUID& typeId);
 
-    // The document-changed flag: set by add and remove, cleared by the save.
+    // The document-changed flag: set by add and remove (and by the other
+    // changes the installation makes to the document), cleared by the save.
     bool isDocumentChanged() const noexcept { return m_documentChanged; }
+    void markDocumentChanged() noexcept { m_documentChanged = true; }
     void clearDocumentChanged() noexcept { m_documentChanged = false; }
     // The refresh-needed flag: set by add and remove, cleared by a refresh.
     bool isRefreshNeeded() const noexcept { return m_refreshNeeded; }

@@ -9,6 +9,9 @@
 #include "platform/com/Activation.h"
 #include "platform/xml/XmlDom.h"
 
+#include <string>
+#include <string_view>
+
 namespace zeb::classification {
 
 // The code these operations answer for any failure but the listed ones.
@@ -40,6 +43,30 @@ HRESULT callOrFail(CCoTraceRecord& rec, const char* text, F&& call,
     }
     if (FAILED(hr)) zeb::detail::onCallFailureRet(rec, text, hr, kFailed, where.line());
     return hr;
+}
+
+// `text` as an XPath string literal that matches exactly that text: in
+// double quotes, as names have always been pasted into queries, unless it
+// holds one; then in single quotes; and when it holds both kinds, as
+// concat() of parts. A name with a quote can neither break the expression
+// nor change what it selects.
+//   xpathLiteral(u"Drive") == u"\"Drive\""
+//   xpathLiteral(u"a\"b'c") == u"concat(\"a\", '\"', \"b'c\")"
+inline std::u16string xpathLiteral(std::u16string_view text) {
+    if (text.find(u'"') == std::u16string_view::npos) return u"\"" + std::u16string(text) + u"\"";
+    if (text.find(u'\'') == std::u16string_view::npos) return u"'" + std::u16string(text) + u"'";
+    std::u16string out = u"concat(";
+    size_t start = 0;
+    for (;;) {
+        const size_t quote = text.find(u'"', start);
+        const std::u16string_view part = text.substr(start, quote - start);
+        if (!part.empty()) out += u"\"" + std::u16string(part) + u"\", ";
+        if (quote == std::u16string_view::npos) break;
+        out += u"'\"', ";
+        start = quote + 1;
+    }
+    out.resize(out.size() - 2); // the last ", "
+    return out + u")";
 }
 
 // Appends `child` to `parent`; an append that yields no node is only traced.
