@@ -110,13 +110,6 @@ CZEBIntInstallation::~CZEBIntInstallation() {
 // One interface operation: the catch-all around a body that runs under the
 // call lock, so that a call arriving on another thread waits until the
 // current one is over (see the header).
-template <class F> HRESULT CZEBIntInstallation::serialised(CCoTraceRecord& rec, F&& body) {
-    return guardedMethod(rec, [&]() -> HRESULT {
-        CCoSynchronize lock(&m_csCalls.m_sec);
-        return body();
-    });
-}
-
 // ---- helpers
 
 HRESULT CZEBIntInstallation::addXMLNode(const GUID& typeId, const String& name, TypeClass typeClass,
@@ -569,25 +562,6 @@ HRESULT CZEBIntInstallation::getClsidByToolTypeID(GUID toolTypeId, DWORD access,
     });
 }
 
-HRESULT CZEBIntInstallation::exportTypeData(GUID typeId, IStorage** ppStorage, DWORD* pRet) {
-    CCoTraceRecord rec(kFile, "CZEBIntInstallation::exportTypeData");
-    return serialised(rec, [&]() -> HRESULT {
-        if (!ppStorage || !pRet) return nullArg(rec);
-        *ppStorage = nullptr;
-        *pRet = m_exchange ? m_exchange->exportTypeData(typeId, ppStorage) : PRET_FAILURE;
-        return S_OK;
-    });
-}
-
-HRESULT CZEBIntInstallation::importTypeData(IStorage* pSource, DWORD* pRet) {
-    CCoTraceRecord rec(kFile, "CZEBIntInstallation::importTypeData");
-    return serialised(rec, [&]() -> HRESULT {
-        if (!pSource || !pRet) return nullArg(rec);
-        *pRet = m_exchange ? m_exchange->importTypeData(pSource) : PRET_FAILURE;
-        return S_OK;
-    });
-}
-
 HRESULT CZEBIntInstallation::getAttrListByTypeID(GUID typeId, DWORD* pCount, ZEB_AttrPair** ppPairs,
                                                  DWORD* pRet) {
     CCoTraceRecord rec(kFile, "CZEBIntInstallation::getAttrListByTypeID");
@@ -950,12 +924,6 @@ DWORD CZEBIntInstallation::exportXmlTreeInfo(const std::vector<GUID>& typeIds, F
 }
 
 DWORD CZEBIntInstallation::importXmlTreeInfo(FsSecCl& section) {
-    CCoTraceRecord rec(kFile, "CZEBIntInstallation::importXmlTreeInfo");
-    if (!m_classification.document() ||
-        !m_classification.document().selectSingleNode(u"Installation/Unclassified")) {
-        ZEB_TRACE(rec, 4, "error reading xml type tree");
-        return zeb::classification::kFailed;
-    }
     String text;
     section >> text;
     if (section.state() != FsSecCl::kGood) return zeb::classification::kFailed;

@@ -20,9 +20,9 @@
 // file "k4bi00tx.dat" of the configuration directory, which it loads when it
 // is made and writes on saveChanges, by its save timer (two minutes after a
 // saveChanges when "SaveAsync" is 1, or after setTypeStorage) and, when a
-// timer save is pending, at its release. The type-data exchange is a
-// collaborator attached through InstallationPorts.h; without it
-// exportTypeData/importTypeData answer 0xBE02FFFF.
+// timer save is pending, at its release. exportTypeData packs a type, the
+// types it depends on and their descriptions into a storage in memory that
+// importTypeData reads into another installation.
 //
 // Threads. The object belongs to the thread that made it, and its callers
 // are meant to call it there. But the runtime hands out the object itself,
@@ -51,11 +51,12 @@
 #include "base/fs/FsInstFile.h"
 #include "co/CCoCriticalSection.h"
 #include "co/CCoCtorDtorTracer.h"
+#include "co/CCoGuardedCall.h"
+#include "co/CCoSynchronize.h"
 #include "h/IMC_Installation.h"
 #include "is/CIsToolCont.h"
 #include "is/CIsTypeCont.h"
 #include "is/CIsXPathMap.h"
-#include "is/InstallationPorts.h"
 #include "is/xml/CIsXmlClassification.h"
 #include "is/xml/CIsXmlTypeDescriber.h"
 #include "is/xml/CIsXmlTypeExchange.h"
@@ -143,10 +144,6 @@ public:
     // True while any part of the installation differs from the file.
     bool isChanged() const;
 
-    // Collaborators (null detaches).
-    void setExchange(std::shared_ptr<zeb::TypeDataExchangePort> port) {
-        m_exchange = std::move(port);
-    }
     // The project-handler holder handed to the type container.
     void setPrjHdlHolder(IMC_PrjHdlHolder* pIHolder) { m_typeCont.setPrjHdlHolder(pIHolder); }
 
@@ -373,5 +370,13 @@ private:
     DWORD m_ownerThread = 0;
     HWND m_ownerWindow = nullptr; // the owner thread's request window
     uint64_t m_ownerCookie = 0;   // this object in the module's request table
-    std::shared_ptr<zeb::TypeDataExchangePort> m_exchange;
 };
+
+// Runs an interface operation under the call lock inside the catch-all
+// (an exception: "caught any unhandled exception", E_FAIL).
+template <class F> HRESULT CZEBIntInstallation::serialised(CCoTraceRecord& rec, F&& body) {
+    return guardedMethod(rec, [&]() -> HRESULT {
+        CCoSynchronize lock(&m_csCalls.m_sec);
+        return body();
+    });
+}

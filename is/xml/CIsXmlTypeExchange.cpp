@@ -84,8 +84,7 @@ DWORD CIsXmlTypeExchange::exportXmlTreeInfo(const std::vector<GUID>& typeIds,
 DWORD CIsXmlTypeExchange::importXmlTreeInfo(const std::u16string& text) {
     CCoTraceRecord rec(kSource, "CZEBIntInstallation::importXmlTreeInfo");
     DomDocument doc = m_classification.document();
-    DomNode unclassified = doc ? doc.selectSingleNode(u"Installation/Unclassified") : DomNode();
-    if (!unclassified) {
+    if (!doc) {
         ZEB_TRACE(rec, 4, "error reading xml type tree");
         return kFailed;
     }
@@ -95,6 +94,19 @@ DWORD CIsXmlTypeExchange::importXmlTreeInfo(const std::u16string& text) {
         return kFailed;
     if (!imported.loadXml(text)) {
         ZEB_TRACE(rec, 4, "error loading xml");
+        return kFailed;
+    }
+    // An installation whose types were never arranged has no Unclassified
+    // yet (nor, before its first type, an Installation): made here, so the
+    // imported types are never left without their descriptions.
+    DomNode installation = doc.selectSingleNode(u"Installation");
+    if (!installation) installation = appendTraced(rec, doc, doc.createElement(u"Installation"));
+    DomNode unclassified =
+        installation ? installation.selectSingleNode(u"Unclassified") : DomNode();
+    if (installation && !unclassified)
+        unclassified = appendTraced(rec, installation, doc.createElement(u"Unclassified"));
+    if (!unclassified) {
+        ZEB_TRACE(rec, 4, "error reading xml type tree");
         return kFailed;
     }
     for (const DomNode& type : imported.selectNodes(u".//*[ESType/@ESName]")) {

@@ -47,7 +47,8 @@ public:
     // of the stylesheet transformation. The classification is not changed.
     DWORD exportXmlTreeInfo(const std::vector<GUID>& typeIds, std::u16string& text);
     // Moves every described type of `text` into Installation/Unclassified
-    // (replacing a class element of the same name anywhere) and arranges the
+    // (made when missing; replacing a class element of the same name
+    // anywhere) and arranges the
     // document: 0, 65535, or the transformation's code. What was moved before
     // a failure stays in Unclassified.
     DWORD importXmlTreeInfo(const std::u16string& text);
