@@ -104,16 +104,6 @@ CZEBIntInstallation::~CZEBIntInstallation() {
     m_csCalls.Term();
 }
 
-// One interface operation: the catch-all around a body that runs under the
-// call lock, so that a call arriving on another thread waits until the
-// current one is over (see the header).
-template <class F> HRESULT CZEBIntInstallation::serialised(CCoTraceRecord& rec, F&& body) {
-    return guardedMethod(rec, [&]() -> HRESULT {
-        CCoSynchronize lock(&m_csCalls.m_sec);
-        return body();
-    });
-}
-
 // ---- helpers
 
 HRESULT CZEBIntInstallation::addXMLNode(const GUID& typeId, const String& name, TypeClass typeClass,
@@ -918,14 +908,6 @@ HRESULT CZEBIntInstallation::addPackageFile(LPCSTR, LPCSTR, BSTR, DWORD*) {
 }
 
 HRESULT CZEBIntInstallation::removePackageFile(LPCSTR, LPCSTR, DWORD*) {
-    return E_NOTIMPL;
-}
-
-HRESULT CZEBIntInstallation::registerXPathQuery(LPCSTR, LPCSTR, DWORD*) {
-    return E_NOTIMPL;
-}
-
-HRESULT CZEBIntInstallation::unregisterXPathQuery(LPCSTR, DWORD*) {
     return E_NOTIMPL;
 }
 
