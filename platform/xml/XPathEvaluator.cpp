@@ -191,8 +191,8 @@ HRESULT XPathEvaluator::select(std::span<const DomNode> contexts, std::string_vi
         ctx->proximityPosition = -1;
         Object result(xmlXPathCompiledEval(comp, ctx));
         if (!result || result->type != XPATH_NODESET) {
-            why = ctx->opLimit != 0 && ctx->opCount > ctx->opLimit ? XPathError::TooManyOperations
-                                                                   : XPathError::Invalid;
+            why = ctx->opLimit != 0 && ctx->opCount >= ctx->opLimit ? XPathError::TooManyOperations
+                                                                    : XPathError::Invalid;
             return E_FAIL;
         }
         if (const xmlNodeSetPtr set = result->nodesetval) {
