@@ -4,6 +4,7 @@
 #include "platform/com/SafeArray.h"
 #include "platform/com/Variant.h"
 #include "platform/win/TextConvert.h"
+#include "tests/co/TraceLog.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -299,6 +300,42 @@ TEST_F(Queries, RegisteredQueriesAreSavedAndReadBack) {
     ASSERT_EQ(CZEBIntInstallation::createObject(&inst, dir.path()), S_OK);
     ASSERT_NE(inst->xpathMap().find(String("vendor")), nullptr);
     EXPECT_EQ(reg("vendor", "x"), 4u);
+}
+
+ZEB_CHILD_SCENARIO(queryTraces) {
+    zeb::test::TempDir dir;
+    zeb::test::ScopedEnv registry("ZEB_REGISTRY", dir.file("registry.reg"));
+    ComPtr<CZEBIntInstallation> inst;
+    CZEBIntInstallation::createObject(&inst, dir.path());
+    inst->classification().setXMLText(Bstr(kDocument));
+    DWORD ret = 0;
+    inst->registerXPathQuery("q", "//Entry[@n=\"%param1%\"]/@v", &ret);
+    inst->registerXPathQuery("q", "//x", &ret);
+    inst->registerXPathQuery("element", "//Entry", &ret);
+    inst->registerXPathQuery("bad", "//Entry[", &ret);
+    inst->unregisterXPathQuery("none", &ret);
+    Variant result;
+    inst->getTypeDescr(Bstr("none"), &result, &ret);
+    inst->getTypeDescr(Bstr("q"), &result, &ret);
+    inst->getTypeDescr(Bstr("element"), &result, &ret);
+    Variant params[3] = {Variant("a"), Variant("b"), Variant("c")};
+    inst->getTypeDescrParam(3, params, Bstr("q"), &result, &ret);
+    inst->getTypeDescrParam(0, params, Bstr("q"), &result, &ret);
+    const HRESULT hr = inst->getTypeDescr(Bstr("bad"), &result, &ret);
+    return std::to_string(unsigned(hr));
+}
+
+TEST(QueryTraces, EachRefusalIsTracedWithItsText) {
+    auto run = zeb::test::runTraced("queryTraces");
+    EXPECT_EQ(run.output, std::to_string(0x80004005u));
+    EXPECT_EQ(run.linesWith("XPath-Query-Id already exists").size(), 1u);
+    EXPECT_EQ(run.linesWith("XPath-Query-Id does not exist").size(), 1u);
+    EXPECT_EQ(run.linesWith("given XQuery-ID not found").size(), 1u);
+    EXPECT_EQ(run.linesWith("Not all parameters replaced").size(), 1u);
+    EXPECT_EQ(run.linesWith("Param %param2% not in Query!").size(), 1u);
+    EXPECT_EQ(run.linesWith("only attributes supported").size(), 1u);
+    EXPECT_EQ(run.linesWith("invalid XPath expression").size(), 1u);
+    EXPECT_EQ(run.linesWith("caught any unhandled exception").size(), 1u);
 }
 
 } // namespace
