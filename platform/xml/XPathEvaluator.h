@@ -3,9 +3,10 @@
 // callers register, and the text pasted into them).
 //
 //   zeb::xml::XPathEvaluator eval({.maxNodes = 1000});
+//   const zeb::xml::DomNode context = doc;         // the document node
 //   std::vector<zeb::xml::DomNode> nodes;
 //   zeb::xml::XPathError why = zeb::xml::XPathError::None;
-//   HRESULT hr = eval.select({&doc, 1}, "//Device/@Name", nodes, &why);
+//   HRESULT hr = eval.select({&context, 1}, "//Device/@Name", nodes, &why);
 //   // S_OK: the nodes in document order; E_FAIL: why says which limit or
 //   // that the text is no XPath
 //
