@@ -1,5 +1,7 @@
 #include "is/xml/CIsXmlTypeQuery.h"
 
+#include "platform/win/TextConvert.h"
+
 namespace {
 
 bool isSpace(char c) {
@@ -114,6 +116,18 @@ private:
     size_t m_at = 0;
 };
 
+// True when plain XPath takes `text` as the content of a literal: well-formed
+// UTF-8 of XML characters only. libxml2 refuses anything else, so such a
+// query must fail as plain XPath, not be looked up.
+bool isLiteralText(std::string_view text) {
+    const std::u16string wide = zeb::toWide(text);
+    if (zeb::toNarrow(wide) != text) return false; // ill-formed bytes became U+FFFD
+    for (const char16_t c : wide)
+        if ((c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || c == 0xFFFE || c == 0xFFFF)
+            return false;
+    return true;
+}
+
 } // namespace
 
 bool CIsXmlTypeQuery::parse(std::string_view xpath, std::string& typeId, std::string& rest) {
@@ -124,7 +138,7 @@ bool CIsXmlTypeQuery::parse(std::string_view xpath, std::string& typeId, std::st
     if (!r.take("=")) return false;
     r.skipSpace();
     std::string id;
-    if (!r.literal(&id)) return false;
+    if (!r.literal(&id) || !isLiteralText(id)) return false;
     if (!r.take("]")) return false;
     const size_t restStart = r.at();
     while (!r.done()) {

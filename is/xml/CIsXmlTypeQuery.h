@@ -12,7 +12,8 @@
 //
 // Recognised, written exactly so (no white space but around "="):
 //   - the start ".//*[" or "//*[" (from the document node both select every
-//     element), then "ESType/@ESID", "=", one string literal, "]";
+//     element), then "ESType/@ESID", "=", one string literal (well-formed
+//     UTF-8 of XML characters, as plain XPath requires), "]";
 //   - a rest made of nothing but location steps, each "/" or "//" and then
 //     ".", "..", or an optional axis ("@" or name "::"), a node test ("*",
 //     "p:*", a QName, node(), text(), comment(), processing-instruction()

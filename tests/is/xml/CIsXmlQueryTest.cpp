@@ -229,6 +229,17 @@ TEST(IndexedQueries, SelectExactlyWhatPlainXPathSelects) {
     }
 }
 
+// Literal text plain XPath refuses (no XML character, no UTF-8) is refused
+// by the indexed selection too.
+TEST(IndexedQueries, RefuseTheLiteralsPlainXPathRefuses) {
+    CIsXmlClassification c;
+    ASSERT_TRUE(c.setXMLText(zeb::Bstr("<Installation><Device><ESType ESID=\"x\"/></Device>"
+                                       "</Installation>")));
+    for (const char* q : {".//*[ESType/@ESID=\"\x01\"]/@v", ".//*[ESType/@ESID=\"\xff\"]/@v",
+                          ".//*[ESType/@ESID=\"\xed\xa0\x80\"]/@v", ".//*[ESType/@ESID=\"x\"]"})
+        expectSameSelection(c, q);
+}
+
 TEST(IndexedQueries, FindElementsAddedAndRemovedThroughTheLiveDocument) {
     CIsXmlClassification c;
     const GUID id = makeGuid("00000001-0000-0000-0000-000000000000");
