@@ -149,19 +149,28 @@ struct IMC_PEInstallation : IUnknown {
     virtual HRESULT getAttributes(GUID typeId, ZEB_AttrBlock* pBlock, DWORD* pRet) = 0;
 };
 
-// Named XPath queries on the classification document, evaluated by name:
-// for no type, for one type ("%estypeid" in the query) or with positional
-// parameters (%param1%, %param2%, ...). The result is the text of the one
-// selected attribute (VT_BSTR) or of every selected one in document order
-// (VT_ARRAY | VT_BSTR). pRet: 0; 13 no such query; 29 a placeholder missing
-// or left over; 44 nothing selected; 9 not an attribute; 65535 other failures.
+// The named XPath queries of the classification document, evaluated by name.
+// A query selects attributes; the result is a VT_BSTR for one, VT_ARRAY |
+// VT_BSTR (one dimension, lower bound 0, document order) for several; the
+// caller clears it. pRet holds plain numbers: 0, 9 (the first node selected
+// is no attribute), 13 (query not registered), 29 (a placeholder problem),
+// 44 (nothing selected), 65535. A query that is no XPath, or one over the
+// limits of the evaluation, answers E_FAIL.
+//
+//   Variant result;
+//   DWORD ret = 0;
+//   hr = queries->getTypeDescrAttr(typeId, Bstr(u"vendor"), &result, &ret);
+//   // the stored ".//*[ESType/@ESID=\"%estypeid\"]/@Vendor" for that type
 struct IMC_InstallClassification : IUnknown {
     static constexpr IID iid = makeGuid("CB55204B-8378-4711-ACC9-64B1B790F00D");
+    // The stored query as it is (no placeholder replaced).
     virtual HRESULT getTypeDescr(BSTR queryId, VARIANT* pResult, DWORD* pRet) = 0;
-    virtual HRESULT getTypeDescrAttr(GUID typeId, BSTR queryId, VARIANT* pResult,
-                                     DWORD* pRet) = 0;
-    virtual HRESULT getTypeDescrParam(LONG count, VARIANT* pParams, BSTR queryId,
-                                      VARIANT* pResult, DWORD* pRet) = 0;
+    // The stored query with every "%estypeid" replaced by the type's identifier.
+    virtual HRESULT getTypeDescrAttr(GUID typeId, BSTR queryId, VARIANT* pResult, DWORD* pRet) = 0;
+    // The stored query with %param1% ... %paramN% replaced by the parameters'
+    // texts, each matched literally (see CIsXmlQueryText).
+    virtual HRESULT getTypeDescrParam(LONG count, VARIANT* pParams, BSTR queryId, VARIANT* pResult,
+                                      DWORD* pRet) = 0;
 };
 
 // The classification document of the installation: the document itself, the
@@ -176,8 +185,7 @@ struct IMC_InternalInstallClassification : IUnknown {
     virtual HRESULT addXMLTypeDescription(IUnknown* pNode, DWORD* pRet) = 0;
     virtual HRESULT addPackageFile(LPCSTR packageName, LPCSTR deviceTypeName, BSTR fileName,
                                    DWORD* pRet) = 0;
-    virtual HRESULT removePackageFile(LPCSTR packageName, LPCSTR deviceTypeName,
-                                      DWORD* pRet) = 0;
+    virtual HRESULT removePackageFile(LPCSTR packageName, LPCSTR deviceTypeName, DWORD* pRet) = 0;
     virtual HRESULT registerXPathQuery(LPCSTR queryId, LPCSTR xpath, DWORD* pRet) = 0;
     virtual HRESULT unregisterXPathQuery(LPCSTR queryId, DWORD* pRet) = 0;
     // A new reference to the live document (not a copy); pRet 0.

@@ -107,9 +107,6 @@ CZEBIntInstallation::~CZEBIntInstallation() {
     m_csCalls.Term();
 }
 
-// One interface operation: the catch-all around a body that runs under the
-// call lock, so that a call arriving on another thread waits until the
-// current one is over (see the header).
 // ---- helpers
 
 HRESULT CZEBIntInstallation::addXMLNode(const GUID& typeId, const String& name, TypeClass typeClass,
@@ -937,14 +934,6 @@ GUID CZEBIntInstallation::typeIdByName(const std::string& name) {
 HRESULT CZEBIntInstallation::setTypeAttribute(const GUID& typeId, BSTR key, BSTR value,
                                               DWORD* pRet) {
     return setAttributeByTypeID(typeId, key, value, pRet);
-}
-
-HRESULT CZEBIntInstallation::registerXPathQuery(LPCSTR, LPCSTR, DWORD*) {
-    return E_NOTIMPL;
-}
-
-HRESULT CZEBIntInstallation::unregisterXPathQuery(LPCSTR, DWORD*) {
-    return E_NOTIMPL;
 }
 
 HRESULT CZEBIntInstallation::getInstallationDocument(IUnknown** ppDocument, DWORD* pRet) {

@@ -70,7 +70,7 @@
 class CZEBIntInstallation final
     : public zeb::ComObject<CZEBIntInstallation, IMC_Installation, IMC_InstallationDetails,
                             IMC_InternalInstallation, IMC_InstallNavigate, IMC_PEInstallation,
-                            IMC_InternalInstallClassification>,
+                            IMC_InstallClassification, IMC_InternalInstallClassification>,
       private TypeDescriptionSource,
       private TypeExchangeSource {
 public:
@@ -285,8 +285,20 @@ public:
     HRESULT getAttributes(GUID typeId, DWORD* pCount, ZEB_AttrPair** ppPairs, DWORD* pRet) override;
     HRESULT getAttributes(GUID typeId, ZEB_AttrBlock* pBlock, DWORD* pRet) override;
 
+    // IMC_InstallClassification (CZEBIntInstallationQueries.cpp)
+    HRESULT getTypeDescr(BSTR queryId, VARIANT* pResult, DWORD* pRet) override;
+    HRESULT getTypeDescrAttr(GUID typeId, BSTR queryId, VARIANT* pResult, DWORD* pRet) override;
+    HRESULT getTypeDescrParam(LONG count, VARIANT* pParams, BSTR queryId, VARIANT* pResult,
+                              DWORD* pRet) override;
+
+    // Evaluates `xpath` on the classification document and writes the text
+    // of the selected attributes to *result: 0, 9, 44 or 65535 (the result
+    // untouched but for 0). A text that is no XPath, or that passes the
+    // query limits, raises zeb::ComError (E_FAIL) after a trace.
+    DWORD getXQueryResult(const std::string& xpath, VARIANT* result);
+
     // IMC_InternalInstallClassification. The merging of descriptions and
-    // package files and the named queries are not served yet: E_NOTIMPL.
+    // package files is not served yet: E_NOTIMPL.
     HRESULT addXMLTypeDescription(IUnknown* pNode, DWORD* pRet) override;
     HRESULT addPackageFile(LPCSTR packageName, LPCSTR deviceTypeName, BSTR fileName,
                            DWORD* pRet) override;
@@ -372,8 +384,9 @@ private:
     uint64_t m_ownerCookie = 0;   // this object in the module's request table
 };
 
-// Runs an interface operation under the call lock inside the catch-all
-// (an exception: "caught any unhandled exception", E_FAIL).
+// One interface operation: the catch-all around a body that runs under the
+// call lock, so that a call arriving on another thread waits until the
+// current one is over (see above).
 template <class F> HRESULT CZEBIntInstallation::serialised(CCoTraceRecord& rec, F&& body) {
     return guardedMethod(rec, [&]() -> HRESULT {
         CCoSynchronize lock(&m_csCalls.m_sec);

@@ -23,11 +23,12 @@ struct Command {
 };
 
 // The commands of each group (SetupCommands.cpp, TypeCommands.cpp,
-// ToolCommands.cpp, DocumentCommands.cpp, CheckCommand.cpp).
+// ToolCommands.cpp, DocumentCommands.cpp, CheckCommand.cpp, QueryCommands.cpp).
 std::span<const Command> setupCommands();
 std::span<const Command> typeCommands();
 std::span<const Command> toolCommands();
 std::span<const Command> documentCommands();
 std::span<const Command> checkCommands();
+std::span<const Command> queryCommands();
 
 } // namespace zebinst

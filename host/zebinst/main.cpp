@@ -35,8 +35,8 @@ ${XDG_CONFIG_HOME:-$HOME/.config}/zeb/registry.reg), ZEB_TRACE.
 
 std::vector<const Command*> allCommands() {
     std::vector<const Command*> all;
-    for (auto group :
-         {setupCommands(), typeCommands(), toolCommands(), documentCommands(), checkCommands()})
+    for (auto group : {setupCommands(), typeCommands(), toolCommands(), documentCommands(),
+                       queryCommands(), checkCommands()})
         for (const Command& c : group)
             all.push_back(&c);
     return all;

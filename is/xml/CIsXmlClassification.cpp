@@ -1,5 +1,6 @@
 #include "is/xml/CIsXmlClassification.h"
 
+#include "is/xml/CIsXmlTypeQuery.h"
 #include "is/xml/ClassificationCalls.h"
 
 #include "co/CCoGuardedCall.h"
@@ -215,6 +216,40 @@ DomElement CIsXmlClassification::findTypeElement(const GUID& typeId) {
     std::u16string idText;
     if (!formatTypeId(rec, typeId, idText)) return {};
     return lookup(idText);
+}
+
+HRESULT CIsXmlClassification::selectQuery(std::string_view xpath, std::vector<DomNode>& nodes,
+                                          zeb::xml::XPathError* error) {
+    nodes.clear();
+    if (!m_document) throw zeb::ComError(E_POINTER, "no classification document");
+    std::string idText, rest;
+    // The shape (the form with an empty literal) compiles exactly when the
+    // query does; one that does not runs as plain XPath and fails there.
+    if (CIsXmlTypeQuery::parse(xpath, idText, rest) &&
+        SUCCEEDED(zeb::xml::checkXPathText(xpath, m_evaluator.limits(), nullptr)) &&
+        SUCCEEDED(m_evaluator.compile(CIsXmlTypeQuery::shape(rest)))) {
+        ensureIndex();
+        auto it = m_index.find(zeb::toWide(idText));
+        if (it == m_index.end() || it->second.empty()) {
+            if (error) *error = zeb::xml::XPathError::None;
+            return S_OK;
+        }
+        // The elements' own handles: the evaluation leaves the index alone.
+        const std::vector<DomNode> elements(it->second.begin(), it->second.end());
+        if (rest.empty()) {
+            if (m_evaluator.limits().maxNodes != 0 &&
+                elements.size() > m_evaluator.limits().maxNodes) {
+                if (error) *error = zeb::xml::XPathError::TooManyNodes;
+                return E_FAIL;
+            }
+            nodes = elements;
+            if (error) *error = zeb::xml::XPathError::None;
+            return S_OK;
+        }
+        return m_evaluator.select(elements, "." + rest, nodes, error);
+    }
+    const DomNode document = m_document;
+    return m_evaluator.select({&document, 1}, xpath, nodes, error);
 }
 
 DomElement CIsXmlClassification::lookup(const std::u16string& idText) {

@@ -31,10 +31,12 @@
 #include "co/CCoTraceRecord.h"
 #include "h/TypeIdent.h"
 #include "platform/com/Bstr.h"
+#include "platform/xml/XPathEvaluator.h"
 #include "platform/xml/XmlDom.h"
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -76,6 +78,20 @@ public:
     // The class element the XPath .//*[ESType/@ESID="{...}"] selects first;
     // empty when there is none.
     zeb::xml::DomElement findTypeElement(const GUID& typeId);
+
+    // The nodes the XPath `xpath` (UTF-8) selects, evaluated from the
+    // document node, in document order; the document is not changed. The
+    // usual type query (.//*[ESType/@ESID="{...}"] and location steps,
+    // CIsXmlTypeQuery) takes its class elements from the index and
+    // evaluates only the steps after them; anything else runs as plain
+    // XPath. E_FAIL, with *error saying why, for a text that is no XPath or
+    // whose value is no node-set, and for one that passes the query limits
+    // (kQueryLimits); nodes is then empty.
+    HRESULT selectQuery(std::string_view xpath, std::vector<zeb::xml::DomNode>& nodes,
+                        zeb::xml::XPathError* error = nullptr);
+    // The limits of selectQuery: at most 250,000 nodes selected, the
+    // platform's defaults otherwise.
+    static constexpr zeb::xml::XPathLimits kQueryLimits{.maxNodes = 250000};
 
     // The document-changed flag: set by add and remove (and by the other
     // changes the installation makes to the document), cleared by the save.
@@ -119,5 +135,6 @@ private:
 
     Index m_index;
     bool m_indexValid = false;
+    zeb::xml::XPathEvaluator m_evaluator{kQueryLimits};
     uint64_t m_indexCount = 0;
 };

@@ -1,6 +1,7 @@
 #include "platform/xml/XmlNode.h"
 
 #include "platform/com/ComPtr.h"
+#include "platform/xml/XPathEvaluator.h"
 #include "platform/xml/XmlDocument.h"
 #include "platform/xml/XmlNodeList.h"
 #include "platform/xml/XmlStrings.h"
@@ -57,9 +58,15 @@ HRESULT evaluate(XmlDocument& owner, xmlNodePtr context, BSTR query,
                  std::vector<xmlNodePtr>& found) {
     std::string expr;
     if (!toUtf8(query, expr)) return E_INVALIDARG;
+    // The default limits bound every selection: no expression text reaches
+    // libxml2's recursive parser nested deeper than they allow, and no
+    // evaluation runs longer than their operation count.
+    const XPathLimits limits;
+    if (FAILED(checkXPathText(expr, limits, nullptr))) return E_FAIL;
     xmlXPathContextPtr ctx = xmlXPathNewContext(context->doc);
     if (!ctx) return E_OUTOFMEMORY;
     ctx->node = context;
+    ctx->opLimit = limits.maxOperations;
     ctx->error = [](void*, xmlErrorPtr) {};
     for (const auto& [prefix, uri] : owner.selectionNamespaces())
         xmlXPathRegisterNs(ctx, xc(prefix), xc(uri));

@@ -458,4 +458,43 @@ TEST_F(Zebinst, RegsvrRegistersAndUnregistersAComponentModule) {
     EXPECT_EQ(r.status, 1);
 }
 
+TEST_F(Zebinst, QueryCommandsRegisterListRunAndUnregister) {
+    installDrive();
+    Result r =
+        run({"query", "register", "name", ".//*[ESType/@ESID=\"%estypeid\"]/ESType/@ESName"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "registered query name\n");
+    ASSERT_EQ(run({"query", "register", "id", "//ESType[@ESName=\"%param1%\"]/@ESID"}).status, 0);
+    r = run({"query", "register", "name", "//x"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(contains(r.err, "registered already")) << r.err;
+
+    struct stat st {};
+    ASSERT_EQ(::stat(instFile().c_str(), &st), 0);
+    const timespec mtime = st.st_mtim;
+    r = run({"query", "run", "name", "--type", "SampleDrive"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "SampleDrive.1.0\n");
+    r = run({"query", "run", "id", "--param", "SampleDrive.1.0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(kDriveId) + "\n");
+    // A parameter with quotes is matched as text: nothing has that name.
+    EXPECT_EQ(run({"query", "run", "id", "--param", "\"] | //@ESID | x[\""}).status, 2);
+    EXPECT_EQ(run({"query", "run", "nothing"}).status, 2);
+    // Without --type the stored text runs as it is: no ESID reads "%estypeid".
+    EXPECT_EQ(run({"query", "run", "name"}).status, 2);
+    EXPECT_EQ(python(run({"query", "list", "--json"}).out, "[q['id'] for q in d]"),
+              "['id', 'name']\n");
+    ASSERT_EQ(::stat(instFile().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, mtime.tv_sec);
+    EXPECT_EQ(st.st_mtim.tv_nsec, mtime.tv_nsec);
+
+    EXPECT_EQ(run({"query", "unregister", "nope"}).status, 2);
+    r = run({"query", "unregister", "name"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(run({"query", "list"}).out, "id\t//ESType[@ESName=\"%param1%\"]/@ESID\n");
+    EXPECT_EQ(run({"query", "frobnicate"}).status, 1);
+    EXPECT_EQ(run({"query", "--help"}).status, 0);
+}
+
 } // namespace

@@ -146,6 +146,13 @@ TEST(InstallationModule, BothClassesServeAClientThroughTheirInterfaces) {
         ComPtr<IUnknown> pe;
         EXPECT_EQ(inst->QueryInterface(uuidof<IMC_PEInstallation>(), reinterpret_cast<void**>(&pe)),
                   E_NOINTERFACE);
+        ComPtr<IMC_InternalInstallClassification> classification;
+        ASSERT_EQ(inst->QueryInterface(uuidof<IMC_InternalInstallClassification>(),
+                                       reinterpret_cast<void**>(&classification)),
+                  S_OK);
+        ComPtr<IUnknown> document;
+        EXPECT_EQ(classification->getInstallationDocument(&document, &ret), S_OK);
+        EXPECT_TRUE(document);
         ASSERT_EQ(inst->saveChanges(&ret), S_OK);
         EXPECT_EQ(ret, 0u);
     }
