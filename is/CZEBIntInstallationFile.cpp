@@ -121,14 +121,13 @@ bool CZEBIntInstallation::readSections() {
     if (!read(m_file.getTypesSect(0), "error on open type storage",
               [&](FsSecCl& s) { s >> m_typeCont; }))
         return false;
-    std::u16string text;
+    zeb::Bstr xml; // read straight into the string the document loads from
     if (!read(m_file.getXmlTypesSect(0), "error on open xml type storage",
-              [&](FsSecCl& s) { s >> text; }))
+              [&](FsSecCl& s) { s >> xml; }))
         return false;
-    zeb::Bstr xml(text);
     if (!m_classification.setXMLText(xml)) {
         ZEB_TRACE(rec, 4, "error loading xml document");
-        rebuildDocument(text);
+        rebuildDocument(std::u16string(xml.view()));
     }
     if (!read(m_file.getXPathQueriesSect(0), "error on open xpath-query storage",
               [&](FsSecCl& s) { s >> m_xpathMap; }))
