@@ -179,10 +179,9 @@ DWORD FsFileMan::openWorkingCopy(const std::string& path, DWORD access) {
     HGLOBAL block = readIntoMemory(path);
     if (!block) return kOpenFailed;
     ComPtr<ILockBytes> bytes;
-    if (FAILED(CreateILockBytesOnHGlobal(block, TRUE, &bytes))) {
-        GlobalFree(block);
-        return kOpenFailed;
-    }
+    // Not freed here on failure: the lock-bytes may have taken the block
+    // with it already (a block lost when memory runs out beats one freed twice).
+    if (FAILED(CreateILockBytesOnHGlobal(block, TRUE, &bytes))) return kOpenFailed;
     ComPtr<IStorage> root;
     if (FAILED(StgOpenStorageOnILockBytes(bytes.get(), nullptr, access, nullptr, 0, &root)))
         return kOpenFailed;
