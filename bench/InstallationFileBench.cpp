@@ -3,14 +3,15 @@
 // run.
 //
 // Run from a release build: bin/installation_file_bench. It prints
-//   - opening: making the installation object on the file (the working copy,
-//     every section read, the classification document parsed), against
-//     libxml2 alone parsing the same document text (target: at most 1.5
-//     times);
+//   - opening: making the installation object on the file (the file read
+//     once into its working copy in memory, every section read, the
+//     classification document parsed), against libxml2 alone parsing the
+//     same document text (target: at most 1.5 times);
 //   - saving after one attribute change: the installation's save (every
-//     section written, the file put in place), against serialising the
-//     document and writing and syncing the file's bytes to a new file
-//     (target: at most 2 times).
+//     section written, the working copy's bytes written to a new file beside
+//     the installation file, synced and renamed over it), against
+//     serialising the document and writing and syncing the file's bytes to
+//     a new file (target: at most 2 times).
 // Wall-clock time, best of five: both sides do file input and output. The
 // installation lives in a temporary configuration directory, removed at the
 // end.

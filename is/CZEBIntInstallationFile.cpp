@@ -38,6 +38,24 @@ bool writeNewFile(const std::string& path, const std::string& text) {
     return ok;
 }
 
+// True for the text of a document without any element: nothing, or an XML
+// declaration, with white space around.
+bool isEmptyDocumentText(std::u16string_view text) {
+    auto skipSpace = [&](size_t at) {
+        while (at < text.size() && (text[at] == u' ' || text[at] == u'\t' ||
+                                    text[at] == u'\r' || text[at] == u'\n'))
+            ++at;
+        return at;
+    };
+    size_t at = skipSpace(0);
+    if (text.substr(at, 5) == u"<?xml") {
+        const size_t end = text.find(u"?>", at);
+        if (end == std::u16string_view::npos) return false;
+        at = skipSpace(end + 2);
+    }
+    return at == text.size();
+}
+
 // The refusal of a writer while another one holds the file.
 std::string lockedByAnotherWriter(const FsWriterLock::Holder& holder) {
     const std::string who = FsWriterLock::describe(holder);
@@ -150,14 +168,17 @@ bool CZEBIntInstallation::readSections() {
     };
     bool clean = read(m_file.getTypesSect(0), "error on open type storage",
                       [&](FsSecCl& s) { s >> m_typeCont; });
-    std::u16string text;
+    zeb::Bstr xml; // read straight into the string the document loads from
     const bool textRead = read(m_file.getXmlTypesSect(0), "error on open xml type storage",
-                               [&](FsSecCl& s) { s >> text; });
+                               [&](FsSecCl& s) { s >> xml; });
     if (clean && textRead) {
-        zeb::Bstr xml(text);
-        if (!m_classification.setXMLText(xml)) {
+        // An installation that never had a type stores the empty document,
+        // whose text is the declaration alone: that is no damage.
+        if (isEmptyDocumentText(xml.view())) {
+            // the document stays empty
+        } else if (!m_classification.setXMLText(xml)) {
             ZEB_TRACE(rec, 4, "error loading xml document");
-            rebuildDocument(text);
+            rebuildDocument(std::u16string(xml.view()));
         }
     } else {
         // No text, or types missing that the text may describe: the document

@@ -4,6 +4,7 @@
 #include "co/CCoGuardedCall.h"
 #include "co/CCoTraceRecord.h"
 #include "platform/com/ComPtr.h"
+#include "platform/win/GlobalMemory.h"
 #include "platform/win/TextConvert.h"
 
 #include <cerrno>
@@ -19,6 +20,8 @@
 namespace {
 
 constexpr const char* kSource = "fs_inst";
+// How messages name the working copy, which lives in memory.
+constexpr const char* kWorkingCopyName = "<working copy>";
 
 bool exists(const std::string& path) {
     struct stat st {};
@@ -43,11 +46,6 @@ std::string createUniqueFile(const std::string& dir, const std::string& prefix) 
     return std::string(buf.data());
 }
 
-std::string temporaryDirectory() {
-    const char* tmp = std::getenv("TMP");
-    return tmp && *tmp ? std::string(tmp) : std::string(".");
-}
-
 std::string absolutePath(const std::string& path) {
     if (path.empty()) return path;
     std::error_code ec;
@@ -68,48 +66,44 @@ bool writeAll(int fd, const char* data, size_t n) {
     return true;
 }
 
-// Copies `from` into the open file `fd`; errno describes a failure.
-bool copyInto(const std::string& from, int fd) {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
-    char buf[65536];
-    bool ok = true;
-    for (;;) {
-        const ssize_t r = ::read(in, buf, sizeof buf);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        if (r == 0) break;
-        if (!writeAll(fd, buf, size_t(r))) {
-            ok = false;
-            break;
-        }
+// Reads the whole file at `path` into a new memory block, the bytes under a
+// working copy; null on failure.
+HGLOBAL readIntoMemory(const std::string& path) {
+    const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return nullptr;
+    struct stat st {};
+    HGLOBAL block = ::fstat(in, &st) == 0 && st.st_size >= 0 && uint64_t(st.st_size) < 0xFFFFFFFFull
+                        ? GlobalAlloc(GMEM_MOVEABLE, SIZE_T(st.st_size))
+                        : nullptr;
+    if (!block) {
+        ::close(in);
+        return nullptr;
     }
-    const int saved = errno;
+    auto* bytes = static_cast<char*>(GlobalLock(block));
+    const size_t want = size_t(st.st_size);
+    size_t done = 0;
+    bool ok = true;
+    while (done < want) {
+        const ssize_t r = ::read(in, bytes + done, want - done);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) ok = false;
+        if (r <= 0) break;
+        done += size_t(r);
+    }
+    GlobalUnlock(block);
     ::close(in);
-    errno = saved;
-    return ok;
+    // A file that shrank meanwhile is taken as far as it reached.
+    if (ok && done < want && !GlobalReAlloc(block, done, GMEM_MOVEABLE)) ok = false;
+    if (!ok) GlobalFree(block);
+    return ok ? block : nullptr;
 }
 
-// Copies `from` over `to` (plain overwrite): for working copies only, which
-// nobody else reads.
-bool copyFile(const std::string& from, const std::string& to) {
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (out < 0) return false;
-    const bool ok = copyInto(from, out);
-    const int saved = errno;
-    ::close(out);
-    errno = saved;
-    return ok;
-}
-
-// Replaces `target` by a copy of `from` so that `target` always holds either
-// its old or its new bytes: the copy goes to a new file created exclusively
-// in the target's directory, is flushed to disk and renamed over the target,
-// then the directory entry is flushed. Returns 0 or an errno value.
-int replaceFileAtomically(const std::string& from, const std::string& target) {
+// Replaces `target` by `n` bytes at `data` so that `target` always holds
+// either its old or its new bytes: they go to a new file created
+// exclusively in the target's directory, are flushed to disk, and the new
+// file is renamed over the target; then the directory entry is flushed.
+// Returns 0 or an errno value.
+int replaceFileAtomically(const char* data, size_t n, const std::string& target) {
     const std::filesystem::path t(target);
     const std::string dir = t.has_parent_path() ? t.parent_path().string() : std::string(".");
     std::string prefix(1, '.');
@@ -129,7 +123,7 @@ int replaceFileAtomically(const std::string& from, const std::string& target) {
     else
         ::fchmod(fd, 0644);
     int error = 0;
-    if (!copyInto(from, fd) || ::fsync(fd) != 0) error = errno ? errno : EIO;
+    if (!writeAll(fd, data, n) || ::fsync(fd) != 0) error = errno ? errno : EIO;
     if (::close(fd) != 0 && error == 0) error = errno;
     if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
     if (error != 0) {
@@ -144,6 +138,21 @@ int replaceFileAtomically(const std::string& from, const std::string& target) {
     return 0;
 }
 
+// Puts the bytes of the working copy `bytes` in place of `target`
+// (replaceFileAtomically); 0 or an errno value.
+int replaceFileFromWorkingCopy(ILockBytes* bytes, const std::string& target) {
+    STATSTG st{};
+    HGLOBAL block = nullptr;
+    if (FAILED(bytes->Stat(&st, STATFLAG_NONAME)) ||
+        FAILED(GetHGlobalFromILockBytes(bytes, &block)) || !block ||
+        st.cbSize.QuadPart > GlobalSize(block))
+        return EIO;
+    const auto* data = static_cast<const char*>(GlobalLock(block));
+    const int error = replaceFileAtomically(data, size_t(st.cbSize.QuadPart), target);
+    GlobalUnlock(block);
+    return error;
+}
+
 } // namespace
 
 FsFileMan::FsFileMan() = default;
@@ -156,7 +165,7 @@ FsFileMan::~FsFileMan() {
             // Let go regardless: no working copy outlives its manager.
             dropAll();
             adoptStorage(nullptr);
-            if (!m_strWorkingCopy.empty()) ::unlink(m_strWorkingCopy.c_str());
+            m_spWorkingCopy = nullptr;
         }
         m_writerLock.release();
     });
@@ -167,16 +176,17 @@ bool FsFileMan::createMemStorage(IStorage** out) {
 }
 
 DWORD FsFileMan::openWorkingCopy(const std::string& path, DWORD access) {
-    const std::string copy = createUniqueFile(temporaryDirectory(), "mctmp");
-    if (copy.empty()) return kOpenFailed;
+    HGLOBAL block = readIntoMemory(path);
+    if (!block) return kOpenFailed;
+    ComPtr<ILockBytes> bytes;
+    // Not freed here on failure: the lock-bytes may have taken the block
+    // with it already (a block lost when memory runs out beats one freed twice).
+    if (FAILED(CreateILockBytesOnHGlobal(block, TRUE, &bytes))) return kOpenFailed;
     ComPtr<IStorage> root;
-    if (!copyFile(path, copy) ||
-        FAILED(StgOpenStorage(zeb::toWide(copy).c_str(), nullptr, access, nullptr, 0, &root))) {
-        ::unlink(copy.c_str());
+    if (FAILED(StgOpenStorageOnILockBytes(bytes.get(), nullptr, access, nullptr, 0, &root)))
         return kOpenFailed;
-    }
     adoptStorage(root.Detach());
-    m_strWorkingCopy = copy;
+    m_spWorkingCopy = std::move(bytes);
     return kOk;
 }
 
@@ -221,7 +231,7 @@ DWORD FsFileMan::openStorage(std::string path, DWORD flags) {
             adoptStorage(storage);
             m_dwMode &= ~kFileWorkingCopy;
             m_strPath.clear();
-            m_strWorkingCopy.clear();
+            m_spWorkingCopy = nullptr;
             m_tLastWrite = 0;
             return kOk;
         }
@@ -231,14 +241,11 @@ DWORD FsFileMan::openStorage(std::string path, DWORD flags) {
         }
         ComPtr<IStorage> root;
         if (flags & kFileWorkingCopy) {
-            const std::string copy = createUniqueFile(temporaryDirectory(), "mctmp");
-            if (copy.empty()) return kCreateFailed;
-            if (FAILED(
-                    StgCreateDocfile(zeb::toWide(copy).c_str(), access | STGM_CREATE, 0, &root))) {
-                ::unlink(copy.c_str());
+            ComPtr<ILockBytes> bytes;
+            if (FAILED(CreateILockBytesOnHGlobal(nullptr, TRUE, &bytes)) ||
+                FAILED(StgCreateDocfileOnILockBytes(bytes.get(), access | STGM_CREATE, 0, &root)))
                 return kCreateFailed;
-            }
-            m_strWorkingCopy = copy;
+            m_spWorkingCopy = std::move(bytes);
         } else if (FAILED(StgCreateDocfile(zeb::toWide(path).c_str(), access | STGM_CREATE, 0,
                                            &root))) {
             return kCreateFailed;
@@ -264,14 +271,12 @@ DWORD FsFileMan::openStorage(std::string path, DWORD flags) {
         }
         if (const DWORD r = ListAll(); r != 0) {
             adoptStorage(nullptr);
-            if (!m_strWorkingCopy.empty()) ::unlink(m_strWorkingCopy.c_str());
-            m_strWorkingCopy.clear();
+            m_spWorkingCopy = nullptr;
             return r;
         }
         ReadMagicNumber();
     }
     m_strPath = absolutePath(path);
-    m_strWorkingCopy = absolutePath(m_strWorkingCopy);
     m_tLastWrite = 0;
     if (m_dwMode & kFileWorkingCopy) recordTargetTime();
     return kOk;
@@ -304,10 +309,7 @@ DWORD FsFileMan::CloseFile() {
     m_mapDirs.clear();
     m_mapSects.clear();
     adoptStorage(nullptr);
-    if ((m_dwMode & kFileWorkingCopy) && !m_strWorkingCopy.empty()) {
-        if (::unlink(m_strWorkingCopy.c_str()) != 0) ZEB_TRACE(rec, 4, "error calling DeleteFile");
-    }
-    m_strWorkingCopy.clear();
+    m_spWorkingCopy = nullptr; // the working copy goes with its last reference
     m_writerLock.release();
     return kOk;
 }
@@ -316,7 +318,7 @@ DWORD FsFileMan::saveFile() {
     CCoTraceRecord rec(kSource, "FsFileMan::saveFile");
     if (!isWritable()) return kRefused;
     if (!m_pStorage) return kNoStorage;
-    if (!(m_dwMode & kFileWorkingCopy) || m_strWorkingCopy.empty()) {
+    if (!(m_dwMode & kFileWorkingCopy) || !m_spWorkingCopy) {
         // The file (or memory storage) is the storage itself; the engine
         // writes it on the root's commit, or only at the last release, which
         // a process that dies after saving never reaches.
@@ -329,14 +331,12 @@ DWORD FsFileMan::saveFile() {
     if (m_strPath.empty()) return kNotFound;
     if (modificationTime(m_strPath) > m_tLastWrite)
         ZEB_TRACE(rec, 3, "file %s was changed since last open or save op", m_strPath.c_str());
-    // The working copy on disk must hold the tree as it is now.
-    if (FAILED(m_pStorage->Commit(STGC_DEFAULT))) {
-        ZEB_TRACE(rec, 4, "error calling CopyFile from %s to %s, %0x", m_strWorkingCopy.c_str(),
-                  m_strPath.c_str(), unsigned(EIO));
-        return kSaveFailed;
-    }
-    if (const int error = replaceFileAtomically(m_strWorkingCopy, m_strPath); error != 0) {
-        ZEB_TRACE(rec, 4, "error calling CopyFile from %s to %s, %0x", m_strWorkingCopy.c_str(),
+    // The working copy must hold the tree as it is now; its bytes then go
+    // straight from memory to the new file.
+    int error = FAILED(m_pStorage->Commit(STGC_DEFAULT)) ? EIO : 0;
+    if (error == 0) error = replaceFileFromWorkingCopy(m_spWorkingCopy.get(), m_strPath);
+    if (error != 0) {
+        ZEB_TRACE(rec, 4, "error calling CopyFile from %s to %s, %0x", kWorkingCopyName,
                   m_strPath.c_str(), unsigned(error));
         return kSaveFailed;
     }

@@ -5,13 +5,14 @@
 //   DWORD r = file.OpenFile("/data/a.dat", FsFileMan::kFileWrite | FsFileMan::kFileWorkingCopy);
 //   ... sections through the FsSectMan operations ...
 //   r = file.saveFile();                      // the working copy replaces the file
-//   r = file.CloseFile();                     // the working copy is deleted
+//   r = file.CloseFile();                     // the working copy is dropped
 //
-// Working-copy mode (flag 32): the storage is opened on a private copy
-// ("mctmp*" in $TMP, else the current directory) and saveFile puts that copy
-// in place of the file. The replacement is atomic: the bytes go to a new
-// file created exclusively beside the target, are flushed to disk, and the
-// new file is renamed over the target; a crash or a full disk leaves the old
+// Working-copy mode (flag 32): the storage is opened on a private copy of
+// the file's bytes in process memory (memory lock-bytes; the file is read
+// once, nothing is written beside it) and saveFile puts that copy in place
+// of the file. The replacement is atomic: the bytes go to a new file
+// created exclusively beside the target, are flushed to disk, and the new
+// file is renamed over the target; a crash or a full disk leaves the old
 // file intact. A read-only open that cannot open the file directly (it is
 // held exclusively elsewhere) falls back to a working copy.
 //
@@ -34,6 +35,8 @@
 #include "base/fs/FsFile.h"
 #include "base/fs/FsSectMan.h"
 #include "base/fs/FsWriterLock.h"
+#include "platform/com/ComPtr.h"
+#include "platform/storage/Storage.h"
 
 #include <cstdint>
 #include <string>
@@ -65,14 +68,15 @@ public:
     // release), as "STORAGE_MODE" decides once per process: FsMemStorage::create.
     static bool createMemStorage(IStorage** out);
 
-    const std::string& workingCopyPath() const noexcept { return m_strWorkingCopy; }
+    // Whether the storage is a working copy (in memory) that saveFile puts in place.
+    bool hasWorkingCopy() const noexcept { return m_spWorkingCopy != nullptr; }
     // The writer that held the file when the last open for writing was
     // refused with 15 (pid 0 when that open was not refused).
     const FsWriterLock::Holder& writerLockHolder() const noexcept { return m_lockHolder; }
 
 protected:
-    std::string m_strWorkingCopy;
-    int64_t m_tLastWrite = 0; // target's modification time in seconds (0: unknown)
+    ComPtr<ILockBytes> m_spWorkingCopy; // the bytes under a working copy, else null
+    int64_t m_tLastWrite = 0;           // target's modification time in seconds (0: unknown)
     FsWriterLock m_writerLock;
     FsWriterLock::Holder m_lockHolder;
 

@@ -846,20 +846,30 @@ FsSecCl& FsSecCl::operator>>(String& s) {
     return *this;
 }
 
-FsSecCl& FsSecCl::operator>>(std::u16string& s) {
-    uint32_t length = 0;
-    if (!readUnsigned(length)) return *this;
+bool FsSecCl::readWideLength(uint32_t& length) {
+    if (!readUnsigned(length)) return false;
     const uint64_t bytes = uint64_t(length) * 2;
     if (bytes > m_dwSize - std::min(position(), m_dwSize)) {
         setError(kBadLength);
-        return *this;
+        return false;
     }
+    return true;
+}
+
+FsSecCl& FsSecCl::operator>>(std::u16string& s) {
+    uint32_t length = 0;
+    if (!readWideLength(length)) return *this;
     try {
         s.resize(length);
     } catch (...) {
         setError(kBadLength);
         return *this;
     }
+    readWideUnits(length, s.data());
+    return *this;
+}
+
+void FsSecCl::readWideUnits(uint32_t length, char16_t* s) {
     for (uint32_t i = 0; i < length && m_dwState == 0;) {
         if (!more()) {
             if (m_dwState == 0) setError(kEndOfData);
@@ -878,19 +888,20 @@ FsSecCl& FsSecCl::operator>>(std::u16string& s) {
             s[i++] = char16_t(lo | (hi << 8));
         }
     }
-    return *this;
 }
 
+// Straight into the new string: a document text runs to megabytes.
 FsSecCl& FsSecCl::operator>>(zeb::Bstr& s) {
-    std::u16string text;
-    *this >> text;
-    if (m_dwState != 0) return *this;
-    BSTR b = SysAllocStringLen(text.data(), UINT(text.size()));
-    if (!b && !text.empty()) {
+    uint32_t length = 0;
+    if (!readWideLength(length)) return *this;
+    zeb::Bstr text;
+    text.Attach(SysAllocStringLen(nullptr, UINT(length)));
+    if (!text) {
         setError(kBadLength);
         return *this;
     }
-    s.Attach(b);
+    readWideUnits(length, static_cast<BSTR>(text));
+    if (m_dwState == 0) s = std::move(text);
     return *this;
 }
 

@@ -202,6 +202,11 @@ private:
     bool readSigned(int32_t& out);
     bool readDouble(double& out);
     bool readStringBytes(DWORD length, char* dest);
+    // The length of a wide string, checked against the bytes left (17 when
+    // beyond them); false when no string can follow.
+    bool readWideLength(uint32_t& length);
+    // `length` UTF-16 little-endian units into `dest`.
+    void readWideUnits(uint32_t length, char16_t* dest);
     void refuse64();
     void writeVariant(const VARIANT& v, int depth);
     void readVariant(VARIANT& v, int depth);

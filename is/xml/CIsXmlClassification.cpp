@@ -185,7 +185,7 @@ bool CIsXmlClassification::setXMLText(BSTR text) {
     // The load changes the document's count, so the index is rebuilt on the
     // next lookup.
     m_indexValid = false;
-    if (!m_document.loadXml(std::u16string_view(text ? text : u"", SysStringLen(text)))) {
+    if (!m_document.loadXmlBstr(text)) {
         ZEB_TRACE(rec, 4, "error loading XML");
         return false;
     }

@@ -191,6 +191,12 @@ bool DomDocument::loadXml(std::u16string_view text) {
     return ok != VARIANT_FALSE;
 }
 
+bool DomDocument::loadXmlBstr(BSTR text) {
+    VARIANT_BOOL ok = VARIANT_FALSE;
+    throwIfFailed(doc()->loadXML(text, &ok), "IXMLDOMDocument::loadXML");
+    return ok != VARIANT_FALSE;
+}
+
 bool DomDocument::load(const std::string& path) {
     Variant source(path.c_str());
     VARIANT_BOOL ok = VARIANT_FALSE;

@@ -86,6 +86,9 @@ public:
 
     // false (and parseErrorReason() says why) when the text is refused.
     bool loadXml(std::u16string_view text);
+    // The same for a caller's BSTR (a real one: its length is read from its
+    // prefix), handed to the document without a copy.
+    bool loadXmlBstr(BSTR text);
     bool load(const std::string& path);
     std::u16string parseErrorReason() const;
     DomElement documentElement() const; // empty for an empty document

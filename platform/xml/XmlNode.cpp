@@ -421,7 +421,12 @@ template <class I> HRESULT XmlNodeBase<I>::get_xml(BSTR* xmlString) {
         int size = 0;
         xmlDocDumpMemoryEnc(owner().doc(), &mem, &size, "UTF-8");
         if (!mem) return E_OUTOFMEMORY;
-        return putBstr(takeXmlString(mem), xmlString);
+        // Converted from libxml2's buffer in place: the whole document text.
+        const HRESULT hr =
+            putBstr(std::string_view(reinterpret_cast<const char*>(mem), static_cast<size_t>(size)),
+                    xmlString);
+        xmlFree(mem);
+        return hr;
     }
     xmlBufferPtr buffer = xmlBufferCreate();
     if (!buffer) return E_OUTOFMEMORY;

@@ -11,14 +11,11 @@
 
 namespace zeb::xml {
 
-// A new BSTR with the UTF-8 text `s` (null pointer reads as "").
+// A new BSTR with the UTF-8 text `s` (toWide's conversion; null pointer
+// reads as ""); null when out of memory.
+BSTR toBstr(std::string_view s);
 inline BSTR toBstr(const xmlChar* s) {
-    const std::u16string wide = toWide(s ? reinterpret_cast<const char*>(s) : "");
-    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-}
-inline BSTR toBstr(std::string_view s) {
-    const std::u16string wide = toWide(s);
-    return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    return toBstr(std::string_view(s ? reinterpret_cast<const char*>(s) : ""));
 }
 
 // *out = new BSTR; E_POINTER/E_OUTOFMEMORY as usual.
@@ -28,10 +25,12 @@ inline HRESULT putBstr(std::string_view s, BSTR* out) {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
-// UTF-8 of a caller's string; false for an unpaired surrogate, which libxml2
-// would store as text no parser reads back.
+// UTF-8 of a caller's string (toNarrowExact's conversion); false for an
+// unpaired surrogate, which libxml2 would store as text no parser reads
+// back (`out` is then unchanged).
+bool toUtf8(std::u16string_view s, std::string& out);
 inline bool toUtf8(BSTR s, std::string& out) {
-    return toNarrowExact(std::u16string_view(s ? s : u"", SysStringLen(s)), out);
+    return toUtf8(std::u16string_view(s ? s : u"", SysStringLen(s)), out);
 }
 
 // As toUtf8 for text that becomes content (text or attribute values): false

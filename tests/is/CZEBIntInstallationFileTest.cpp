@@ -102,6 +102,15 @@ TEST(InstallationFile, AFirstStartCreatesTheFileWithEmptySectionsAndIsClean) {
     EXPECT_EQ(text("xpathqueries"), "0 ");
     // The internal type the container always holds.
     EXPECT_EQ(text("types").substr(0, 2), "1 ");
+    file.CloseFile();
+    // Opened again, the empty document reads as what it is: no damage, no
+    // copy of an unreadable text, nothing to rebuild.
+    inst.Release();
+    inst = open(dir.file("config"));
+    EXPECT_FALSE(inst->hasDamagedSections());
+    EXPECT_FALSE(inst->classification().isRefreshNeeded());
+    for (const std::string& name : filesIn(dir.file("config")))
+        EXPECT_EQ(name.find("xmltypes"), std::string::npos) << name;
 }
 
 TEST(InstallationFile, EverythingSavedIsFoundAgainInAnotherProcessWithItsDescription) {

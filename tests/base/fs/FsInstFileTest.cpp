@@ -73,7 +73,8 @@ TEST_F(FsInstFileTest, NewFileAppearsOnlyWhenSavedAndHoldsTheLayout) {
         ASSERT_EQ(file.makeEmptyFile(path.c_str()), 0u);
         EXPECT_EQ(file.magic(), 5);
         EXPECT_FALSE(std::filesystem::exists(path));
-        EXPECT_TRUE(std::filesystem::exists(file.workingCopyPath()));
+        EXPECT_TRUE(file.hasWorkingCopy());
+        EXPECT_EQ(filesIn(dir.path()), 0u); // the working copy is in memory
         ASSERT_EQ(file.saveFile(), 0u);
         ASSERT_EQ(file.CloseFile(), 0u);
     }
@@ -136,13 +137,17 @@ TEST_F(FsInstFileTest, SavedChangesReplaceTheFileAndClosingDropsTheWorkingCopy) 
     }
     FsInstFile file;
     ASSERT_EQ(file.openExistFile(path.c_str(), FsFileMan::kFileWrite), 0u);
-    const std::string copy = file.workingCopyPath();
+    const std::string before = zeb::test::readFile(path);
     *file.getTypesSect(FsSectMan::kWrite) << DWORD(0);
     ASSERT_EQ(file.CloseSect(FS_SECT_TYPES), 0u);
     EXPECT_EQ(file.createGuidDir(makeGuid("00000001-0002-0003-0405-060708090A0B")), 0u);
+    // Changes stay in the working copy until saved.
+    EXPECT_EQ(zeb::test::readFile(path), before);
+    EXPECT_EQ(filesIn(dir.path()), 1u);
     ASSERT_EQ(file.saveFile(), 0u);
     ASSERT_EQ(file.CloseFile(), 0u);
-    EXPECT_FALSE(std::filesystem::exists(copy));
+    EXPECT_FALSE(file.hasWorkingCopy());
+    EXPECT_EQ(filesIn(dir.path()), 1u);
     FsInstFile again;
     ASSERT_EQ(again.openExistFile(path.c_str(), 0), 0u);
     EXPECT_EQ(readSection(again, FS_SECT_TYPES), "0");
@@ -222,7 +227,7 @@ TEST_F(FsInstFileTest, ReadOnlyOpenOfAnExclusivelyHeldFileUsesAWorkingCopy) {
     const DWORD r = direct.OpenFile(path.c_str(), 0);
     ASSERT_EQ(r, 0u);
     EXPECT_TRUE(direct.modeFlags() & FsFileMan::kFileWorkingCopy);
-    EXPECT_FALSE(direct.workingCopyPath().empty());
+    EXPECT_TRUE(direct.hasWorkingCopy());
     EXPECT_EQ(direct.magic(), 5);
     FsFileMan writer;
     EXPECT_EQ(writer.OpenFile(path.c_str(), FsFileMan::kFileWrite), 7u);

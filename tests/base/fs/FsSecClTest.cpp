@@ -189,6 +189,35 @@ TEST(FsSecClWindow, StringLengthsAndGuidsSplitByTheWindowBoundaryReadWhole) {
     EXPECT_EQ(g, makeGuid("132B44C0-7FF7-11D3-8544-0050046A30DE"));
 }
 
+// A document text is read straight into a BSTR: whole across windows, with
+// a unit split by the boundary, and nothing taken when it is cut off.
+TEST(FsSecClWindow, AWideStringReadsIntoABstrAcrossWindowsOrNotAtAll) {
+    std::u16string text(20000, u'a');
+    text[8186] = u'\u20AC'; // its two bytes straddle the first window boundary
+    text[19999] = u'z';
+    ComPtr<IStream> s = newStream();
+    {
+        FsSecCl sec(s);
+        sec << "xy"; // "2 xy": the units start at byte 11
+        sec.separator();
+        sec << std::u16string_view(text);
+    }
+    EXPECT_EQ(contents(s).substr(16383, 2), "\xAC\x20");
+    FsSecCl sec(s);
+    std::string head;
+    zeb::Bstr read(u"old");
+    sec >> head >> read;
+    EXPECT_EQ(sec.state(), 0u);
+    EXPECT_EQ(read.view(), text);
+
+    ComPtr<IStream> cut = streamWith(std::string("5 a\0b\0", 6));
+    FsSecCl short_(cut);
+    zeb::Bstr kept(u"kept");
+    short_ >> kept;
+    EXPECT_EQ(short_.state(), 17u);
+    EXPECT_EQ(kept.view(), u"kept");
+}
+
 // A position at the very end of a full window (reached by seeking to the end
 // of a section of 16384 bytes, or by reading exactly up to a window boundary)
 // writes into the next window.
