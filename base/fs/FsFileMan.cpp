@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
@@ -144,6 +145,33 @@ int replaceFileAtomically(const std::string& from, const std::string& target) {
     return 0;
 }
 
+// Removes the files in `dir` named `prefix` and then `tail` characters
+// (mkstemp's random letters): temporaries of a save that died.
+void removeTemporaries(const std::string& dir, const std::string& prefix, size_t tail) {
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() != prefix.size() + tail || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode))
+            ::unlinkat(::dirfd(d), name.c_str(), 0);
+    }
+    ::closedir(d);
+}
+
+// A working copy of ours by its name and kind: "mctmp" and six letters, a
+// plain file of this user. Only such a file named in the lock file is
+// removed: whoever could write a line there cannot make us delete another.
+bool isWorkingCopy(const std::filesystem::path& path) {
+    const std::string name = path.filename().string();
+    struct stat st {};
+    return name.size() == 11 && name.compare(0, 5, "mctmp") == 0 &&
+           ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+}
+
 } // namespace
 
 FsFileMan::FsFileMan() = default;
@@ -166,8 +194,37 @@ bool FsFileMan::createMemStorage(IStorage** out) {
     return FsMemStorage::create(out);
 }
 
-DWORD FsFileMan::openWorkingCopy(const std::string& path, DWORD access) {
+std::string FsFileMan::createWorkingCopy() {
     const std::string copy = createUniqueFile(temporaryDirectory(), "mctmp");
+    // A writer that dies leaves it: the next writer removes it.
+    if (!copy.empty() && m_writerLock.held()) m_writerLock.note(absolutePath(copy));
+    return copy;
+}
+
+void FsFileMan::removeLeftBehind(const std::string& target) {
+    CCoTraceRecord rec(kSource, "FsFileMan::OpenFile");
+    // Holding the writer lock, nobody else saves `target` or works on the
+    // working copies a writer that died noted in the lock file.
+    for (const std::string& noted : m_writerLock.leftBehind()) {
+        const std::filesystem::path copy(noted);
+        if (!copy.is_absolute() || !isWorkingCopy(copy)) continue;
+        ZEB_TRACE(rec, 3, "removing working copy %s left by a writer that died", noted.c_str());
+        ::unlink(noted.c_str());
+        // The compound-file engine commits the copy through a temporary
+        // ".<name>.tmp-XXXXXX" beside it.
+        std::string prefix(1, '.');
+        prefix.append(copy.filename().string()).append(".tmp-");
+        removeTemporaries(copy.parent_path().string(), prefix, 6);
+    }
+    // saveFile's temporary ".<file>.XXXXXX" beside the file.
+    const std::filesystem::path t(target);
+    std::string prefix(1, '.');
+    prefix.append(t.filename().string()).append(1, '.');
+    removeTemporaries(t.has_parent_path() ? t.parent_path().string() : std::string("."), prefix, 6);
+}
+
+DWORD FsFileMan::openWorkingCopy(const std::string& path, DWORD access) {
+    const std::string copy = createWorkingCopy();
     if (copy.empty()) return kOpenFailed;
     ComPtr<IStorage> root;
     if (!copyFile(path, copy) ||
@@ -195,6 +252,7 @@ DWORD FsFileMan::OpenFile(const char* pathIn, DWORD flags) {
             m_lockHolder = {};
             switch (m_writerLock.acquire(absolutePath(path), &m_lockHolder)) {
             case FsWriterLock::kAcquired:
+                removeLeftBehind(absolutePath(path));
                 break;
             case FsWriterLock::kHeldElsewhere:
                 ZEB_TRACE(rec, 3, "file %s is held by another writer (%s)", path.c_str(),
@@ -231,7 +289,7 @@ DWORD FsFileMan::openStorage(std::string path, DWORD flags) {
         }
         ComPtr<IStorage> root;
         if (flags & kFileWorkingCopy) {
-            const std::string copy = createUniqueFile(temporaryDirectory(), "mctmp");
+            const std::string copy = createWorkingCopy();
             if (copy.empty()) return kCreateFailed;
             if (FAILED(
                     StgCreateDocfile(zeb::toWide(copy).c_str(), access | STGM_CREATE, 0, &root))) {

@@ -24,6 +24,13 @@
 // are never refused. A lock file that cannot be used at all (a folder
 // nobody may create it in) leaves the open unlocked, as before.
 //
+// A writer killed in the middle leaves files behind: its working copy (and
+// the temporary through which it was committing it) in $TMP, and the
+// temporary of a replacement beside the file. Taking the lock, the next
+// writer removes them: the working copy is noted in the lock file, which a
+// dying writer cannot empty; a temporary ".<file>.XXXXXX" beside the file can
+// only be a dead writer's while the lock is held.
+//
 // Flags: 1 write, 4 create (implies write), 8 in memory (with create), 32
 // working copy. Result codes as FsSectMan, plus 2 exists, 3 open already,
 // 4 cannot create, 7 cannot open, 8 missing / no path to save to, 11 not a
@@ -79,5 +86,12 @@ protected:
 private:
     DWORD openStorage(std::string path, DWORD flags);
     DWORD openWorkingCopy(const std::string& path, DWORD access);
+    // A new, empty working copy in $TMP, noted in the writer lock ("" when
+    // none could be made).
+    std::string createWorkingCopy();
+    // Removes what writers of `target` that died left: the working copies
+    // noted in the lock file (with their save temporaries) and saveFile's
+    // temporaries beside `target`. REQUIRES: the writer lock is held.
+    void removeLeftBehind(const std::string& target);
     void recordTargetTime();
 };

@@ -6,6 +6,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 // The pid on the first line of the lock file (0 when there is none). A
@@ -38,14 +41,26 @@ std::string programName(pid_t pid) {
     return name;
 }
 
-void writePid(int fd) {
-    const std::string line = std::to_string(::getpid()) + "\n";
-    // Over the old content first, then cut to it: a reader never finds the
-    // file empty while it is held. A descriptor opened read-only (the lock
-    // file belongs to another user) leaves the old content: only the lock
-    // counts.
-    if (::pwrite(fd, line.data(), line.size(), 0) == ssize_t(line.size()))
-        (void)::ftruncate(fd, off_t(line.size()));
+// The lines after the first (the pid): the paths a holder noted.
+std::vector<std::string> readNotedPaths(int fd) {
+    std::string text;
+    char buf[4096];
+    for (off_t at = 0; text.size() < 65536;) {
+        const ssize_t n = ::pread(fd, buf, sizeof buf, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buf, size_t(n));
+        at += n;
+    }
+    std::vector<std::string> paths;
+    size_t start = text.find('\n');
+    while (start != std::string::npos) {
+        const size_t end = text.find('\n', start + 1);
+        if (end == std::string::npos) break; // a line cut short names nothing
+        if (end > start + 1) paths.push_back(text.substr(start + 1, end - start - 1));
+        start = end;
+    }
+    return paths;
 }
 
 } // namespace
@@ -67,6 +82,7 @@ std::string FsWriterLock::describe(const Holder& holder) {
 
 FsWriterLock::Result FsWriterLock::acquire(const std::string& file, Holder* holder) {
     release();
+    m_leftBehind.clear();
     const std::string path = lockPath(file);
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
     // flock needs no write access: a lock file of another user still locks.
@@ -83,10 +99,35 @@ FsWriterLock::Result FsWriterLock::acquire(const std::string& file, Holder* hold
         ::close(fd);
         return held ? kHeldElsewhere : kUnavailable;
     }
-    writePid(fd);
+    // Emptied at every release: lines still there are those of a holder
+    // that died.
+    m_leftBehind = readNotedPaths(fd);
     m_fd = fd;
     m_owner = ::getpid();
+    m_noted.clear();
+    writeContent();
     return kAcquired;
+}
+
+bool FsWriterLock::writeContent() {
+    std::string text = std::to_string(::getpid()) + "\n";
+    for (const std::string& path : m_noted)
+        text += path + "\n";
+    // Over the old content first, then cut to it: a reader never finds the
+    // file empty while it is held. A descriptor opened read-only (the lock
+    // file belongs to another user) leaves the old content: only the lock
+    // counts.
+    if (::pwrite(m_fd, text.data(), text.size(), 0) != ssize_t(text.size())) return false;
+    return ::ftruncate(m_fd, off_t(text.size())) == 0;
+}
+
+bool FsWriterLock::note(const std::string& path) {
+    // A forked child that inherited the lock writes nothing: the lines are
+    // the holder's.
+    if (m_fd < 0 || ::getpid() != m_owner || path.empty() || path.find('\n') != std::string::npos)
+        return false;
+    m_noted.push_back(path);
+    return writeContent();
 }
 
 void FsWriterLock::release() noexcept {
@@ -99,4 +140,5 @@ void FsWriterLock::release() noexcept {
     ::close(m_fd);
     m_fd = -1;
     m_owner = 0;
+    m_noted.clear();
 }

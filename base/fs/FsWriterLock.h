@@ -23,10 +23,17 @@
 // the holder does not keep the lock; a forked child that has not exec'd
 // shares it until the parent releases it, and never releases it itself.
 // Readers take no lock and are never blocked. Not synchronised: one owner.
+//
+// What a holder leaves if it dies: the holder notes in the lock file, one
+// line each after its pid, the files it makes that only it would delete (its
+// working copy). A holder that lets go empties the lock file; one that dies
+// leaves its lines, and the next holder finds them in leftBehind() as it
+// takes the lock, to remove them.
 #pragma once
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 class FsWriterLock {
 public:
@@ -57,12 +64,25 @@ public:
     void release() noexcept;
     bool held() const noexcept { return m_fd >= 0; }
 
+    // Records `path` in the lock file for as long as the lock is held: if
+    // this process dies holding it, the next holder finds it in leftBehind().
+    // False when nothing was written: no lock held (or only inherited by a
+    // fork), or a lock file of another user, opened read-only.
+    bool note(const std::string& path);
+    // The paths the previous holder noted and, having died, never cleared;
+    // filled by acquire (kAcquired), empty otherwise.
+    const std::vector<std::string>& leftBehind() const noexcept { return m_leftBehind; }
+
     // "<file>.lock".
     static std::string lockPath(const std::string& file);
     // "pid 1234, zebinst", "pid 1234" without a name, "" without a pid.
     static std::string describe(const Holder& holder);
 
 private:
+    bool writeContent();
+
     int m_fd = -1;
     pid_t m_owner = 0; // the process that took the lock
+    std::vector<std::string> m_noted;
+    std::vector<std::string> m_leftBehind;
 };

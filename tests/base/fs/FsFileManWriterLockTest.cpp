@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <dirent.h>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
@@ -230,10 +231,58 @@ TEST_F(FsFileManWriterLock, APidLeftInTheLockFileBlocksNobodyAndIsReplaced) {
 
     FsInstFile writer;
     ASSERT_EQ(writer.openExistFile(path.c_str(), FsFileMan::kFileWrite), 0u);
+    // The pid first, then the working copy it would leave if it died.
     EXPECT_EQ(zeb::test::readFile(dir.file("k4bi00tx.dat.lock")),
-              std::to_string(::getpid()) + "\n");
+              std::to_string(::getpid()) + "\n" + writer.workingCopyPath() + "\n");
     ASSERT_EQ(writer.CloseFile(), 0u);
     EXPECT_EQ(zeb::test::readFile(dir.file("k4bi00tx.dat.lock")), "");
+}
+
+TEST_F(FsFileManWriterLock, TheNextWriterRemovesWhatAKilledWriterLeftAndNothingElse) {
+    WriterChild killed = startWriter(path, ChildEnd::waitToBeKilled);
+    ASSERT_GT(killed.pid, 0);
+    // The killed writer's working copy, the temporary the engine was
+    // committing it through, and the temporary of a replacement of the file
+    // that never took its name.
+    std::string copyName;
+    if (DIR* d = ::opendir(dir.path().c_str())) {
+        while (const dirent* e = ::readdir(d))
+            if (std::string(e->d_name).rfind("mctmp", 0) == 0) copyName = e->d_name;
+        ::closedir(d);
+    }
+    ASSERT_FALSE(copyName.empty());
+    const std::string copy = dir.file(copyName);
+    const std::string committing = dir.file("." + copyName + ".tmp-Ab3dE9");
+    const std::string replacing = dir.file(".k4bi00tx.dat.Qx7pL2");
+    zeb::test::writeFile(committing, "half a copy");
+    zeb::test::writeFile(replacing, "half a file");
+    // Not theirs: a reader's working copy, another file's temporary, the
+    // engine's own temporary of the file (it removes that itself).
+    const std::string others[] = {dir.file("mctmpReader"), dir.file(".other.dat.Qx7pL2"),
+                                  dir.file(".k4bi00tx.dat.Qx7pL2x")};
+    for (const std::string& other : others)
+        zeb::test::writeFile(other, "keep");
+    ::kill(killed.pid, SIGKILL);
+    reap(killed);
+    auto exists = [](const std::string& file) { return ::access(file.c_str(), F_OK) == 0; };
+    ASSERT_TRUE(exists(copy));
+
+    // A reader holds no lock: it leaves everything where it is.
+    FsInstFile reader;
+    ASSERT_EQ(reader.openExistFile(path.c_str(), 0), 0u);
+    ASSERT_EQ(reader.CloseFile(), 0u);
+    EXPECT_TRUE(exists(copy));
+    EXPECT_TRUE(exists(committing));
+    EXPECT_TRUE(exists(replacing));
+
+    FsInstFile writer;
+    ASSERT_EQ(writer.openExistFile(path.c_str(), FsFileMan::kFileWrite), 0u);
+    EXPECT_FALSE(exists(copy));
+    EXPECT_FALSE(exists(committing));
+    EXPECT_FALSE(exists(replacing));
+    for (const std::string& other : others)
+        EXPECT_TRUE(exists(other)) << other;
+    EXPECT_EQ(writer.magic(), 5); // the file itself is untouched
 }
 
 TEST_F(FsFileManWriterLock, AFailedOpenForWritingLetsTheLockGo) {
