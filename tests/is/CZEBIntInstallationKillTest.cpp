@@ -293,7 +293,10 @@ Child startChild(const std::string& config, const std::string& resultFile) {
         child.pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
-    child.report = fds[0];
+    if (child.pid > 0)
+        child.report = fds[0];
+    else
+        ::close(fds[0]);
     return child;
 }
 
