@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
@@ -153,6 +154,23 @@ int replaceFileFromWorkingCopy(ILockBytes* bytes, const std::string& target) {
     return error;
 }
 
+// Removes the files in `dir` named `prefix` and then `tail` characters
+// (mkstemp's random letters): temporaries of a save that died.
+void removeTemporaries(const std::string& dir, const std::string& prefix, size_t tail) {
+    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    if (!d) return;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() != prefix.size() + tail || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode))
+            ::unlinkat(::dirfd(d), name.c_str(), 0);
+    }
+    ::closedir(d);
+}
+
 } // namespace
 
 FsFileMan::FsFileMan() = default;
@@ -173,6 +191,16 @@ FsFileMan::~FsFileMan() {
 
 bool FsFileMan::createMemStorage(IStorage** out) {
     return FsMemStorage::create(out);
+}
+
+void FsFileMan::removeLeftBehind(const std::string& target) {
+    // Holding the writer lock, nobody else saves `target`: a temporary
+    // ".<file>.XXXXXX" of a replacement beside it is one a writer that died
+    // left behind.
+    const std::filesystem::path t(target);
+    std::string prefix(1, '.');
+    prefix.append(t.filename().string()).append(1, '.');
+    removeTemporaries(t.has_parent_path() ? t.parent_path().string() : std::string("."), prefix, 6);
 }
 
 DWORD FsFileMan::openWorkingCopy(const std::string& path, DWORD access) {
@@ -205,6 +233,7 @@ DWORD FsFileMan::OpenFile(const char* pathIn, DWORD flags) {
             m_lockHolder = {};
             switch (m_writerLock.acquire(absolutePath(path), &m_lockHolder)) {
             case FsWriterLock::kAcquired:
+                removeLeftBehind(absolutePath(path));
                 break;
             case FsWriterLock::kHeldElsewhere:
                 ZEB_TRACE(rec, 3, "file %s is held by another writer (%s)", path.c_str(),

@@ -25,6 +25,11 @@
 // are never refused. A lock file that cannot be used at all (a folder
 // nobody may create it in) leaves the open unlocked, as before.
 //
+// A writer killed while it saves leaves the temporary of the replacement
+// (".<file>.XXXXXX") beside the file. Taking the lock, the next writer
+// removes it: while the lock is held, such a file can only be a dead
+// writer's.
+//
 // Flags: 1 write, 4 create (implies write), 8 in memory (with create), 32
 // working copy. Result codes as FsSectMan, plus 2 exists, 3 open already,
 // 4 cannot create, 7 cannot open, 8 missing / no path to save to, 11 not a
@@ -83,5 +88,8 @@ protected:
 private:
     DWORD openStorage(std::string path, DWORD flags);
     DWORD openWorkingCopy(const std::string& path, DWORD access);
+    // Removes saveFile's temporaries beside `target` that writers who died
+    // left. REQUIRES: the writer lock is held.
+    void removeLeftBehind(const std::string& target);
     void recordTargetTime();
 };

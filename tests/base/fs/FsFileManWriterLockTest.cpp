@@ -236,6 +236,35 @@ TEST_F(FsFileManWriterLock, APidLeftInTheLockFileBlocksNobodyAndIsReplaced) {
     EXPECT_EQ(zeb::test::readFile(dir.file("k4bi00tx.dat.lock")), "");
 }
 
+TEST_F(FsFileManWriterLock, TheNextWriterRemovesWhatAKilledWriterLeftAndNothingElse) {
+    WriterChild killed = startWriter(path, ChildEnd::waitToBeKilled);
+    ASSERT_GT(killed.pid, 0);
+    // The temporary of a replacement of the file that never took its name.
+    const std::string replacing = dir.file(".k4bi00tx.dat.Qx7pL2");
+    zeb::test::writeFile(replacing, "half a file");
+    // Not theirs: another file's temporary, a longer name.
+    const std::string others[] = {dir.file(".other.dat.Qx7pL2"), dir.file(".k4bi00tx.dat.Qx7pL2x"),
+                                  dir.file("k4bi00tx.dat.Qx7pL2")};
+    for (const std::string& other : others)
+        zeb::test::writeFile(other, "keep");
+    ::kill(killed.pid, SIGKILL);
+    reap(killed);
+    auto exists = [](const std::string& file) { return ::access(file.c_str(), F_OK) == 0; };
+
+    // A reader holds no lock: it leaves everything where it is.
+    FsInstFile reader;
+    ASSERT_EQ(reader.openExistFile(path.c_str(), 0), 0u);
+    ASSERT_EQ(reader.CloseFile(), 0u);
+    EXPECT_TRUE(exists(replacing));
+
+    FsInstFile writer;
+    ASSERT_EQ(writer.openExistFile(path.c_str(), FsFileMan::kFileWrite), 0u);
+    EXPECT_FALSE(exists(replacing));
+    for (const std::string& other : others)
+        EXPECT_TRUE(exists(other)) << other;
+    EXPECT_EQ(writer.magic(), 5); // the file itself is untouched
+}
+
 TEST_F(FsFileManWriterLock, AFailedOpenForWritingLetsTheLockGo) {
     const std::string good = zeb::test::readFile(path);
     zeb::test::writeFile(path, std::string(600, 'x'));

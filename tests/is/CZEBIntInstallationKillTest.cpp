@@ -1,0 +1,482 @@
+// A writer killed at any point of a save: a child process opens a
+// 10,000-type installation and saves it again and again, each save carrying
+// a new round number in every section; the parent kills it (SIGKILL) at a
+// random moment of its save and then finds the file whole: every section
+// reads, every type and its class element are there, every section holds
+// the same round (the last completed one or the one in flight), the next
+// writer is not refused, and nothing the dead writers left behind piles up.
+//
+// ZEB_KILL_TEST_ROUNDS sets the number of kills (default 100),
+// ZEB_KILL_TEST_SEED replays the kill points of a run (each run prints its
+// seed), ZEB_KILL_TEST_TYPES the number of types (default 10,000). The
+// sanitizer builds, ten to thirty times slower, default to 10 kills of a
+// 2,000-type installation: they look for memory and thread faults on the
+// way; the release build makes the full run.
+#include "is/CZEBIntInstallation.h"
+
+#include "is/xml/DefaultStylesheets.h"
+#include "platform/com/Activation.h"
+#include "platform/win/TextConvert.h"
+#include "samples/SampleIds.h"
+#include "tests/co/ChildScenario.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+using Clock = std::chrono::steady_clock;
+
+const char16_t kAttribute[] = u"BI_KILL_ROUND";
+const char16_t kDocumentAttribute[] = u"KillRound";
+const char kQueryName[] = "killround";
+const GUID kToolId = {0x6B2D0001, 0x4E55, 0x8C11, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC1}};
+const CLSID kToolClsid = {
+    0x6B2D0002, 0x4E55, 0x8C11, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC2}};
+
+long envNumber(const char* name, long fallback) {
+    const char* text = std::getenv(name);
+    if (!text || !*text) return fallback;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    return end && *end == 0 ? value : fallback;
+}
+
+// The numbered types installed (ZEB_KILL_TEST_TYPES, default 10,000; the
+// child inherits the setting).
+uint32_t typeCount() {
+    static const uint32_t count =
+        uint32_t(std::max(3L, envNumber("ZEB_KILL_TEST_TYPES", kSanitized ? 2000 : 10000)));
+    return count;
+}
+
+// The types whose attribute carries the round: first, middle and last.
+std::array<uint32_t, 3> markedTypes() {
+    return {0, typeCount() / 2, typeCount() - 1};
+}
+
+// The class objects of every numbered type, registered for this process.
+class NumberedTypes {
+public:
+    NumberedTypes() {
+        for (uint32_t i = 0; i < typeCount(); ++i) {
+            ComPtr<IUnknown> factory;
+            zeb::samples::numberedTypeClassObject(i, &factory);
+            DWORD cookie = 0;
+            CoRegisterClassObject(zeb::samples::numberedTypeClsid(i), factory, CLSCTX_INPROC_SERVER,
+                                  REGCLS_MULTIPLEUSE, &cookie);
+            m_cookies.push_back(cookie);
+        }
+    }
+    ~NumberedTypes() {
+        for (DWORD cookie : m_cookies)
+            CoRevokeClassObject(cookie);
+    }
+    NumberedTypes(const NumberedTypes&) = delete;
+    NumberedTypes& operator=(const NumberedTypes&) = delete;
+
+private:
+    std::vector<DWORD> m_cookies;
+};
+
+std::optional<long> number(std::u16string_view text) {
+    if (text.empty() || text.size() > 9) return std::nullopt;
+    long value = 0;
+    for (char16_t c : text) {
+        if (c < u'0' || c > u'9') return std::nullopt;
+        value = value * 10 + (c - u'0');
+    }
+    return value;
+}
+
+// Puts round `n` into every section: the attribute of the marked types
+// ("types"), an attribute of the first type's class element ("xmltypes"), a
+// query ("xpathqueries") and the value of a tool ("tools").
+bool applyRound(CZEBIntInstallation& inst, long n) {
+    const std::u16string text = zeb::toWide(std::to_string(n));
+    zeb::Bstr key(kAttribute), value(text);
+    DWORD ret = 0;
+    for (uint32_t t : markedTypes())
+        if (inst.setAttributeByTypeID(zeb::samples::numberedTypeId(t), key, value, &ret) != S_OK ||
+            ret != 0)
+            return false;
+    auto element = inst.classification().findTypeElement(zeb::samples::numberedTypeId(0));
+    if (!element) return false;
+    element.setAttribute(kDocumentAttribute, text);
+    inst.xpathMap().erase(String(kQueryName));
+    inst.xpathMap().insert(String(kQueryName),
+                           String("//ESType[@KillRound='" + std::to_string(n) + "']"));
+    BOOL present = FALSE;
+    if (inst.isTool(kToolId, &present) != S_OK) return false;
+    if (present && (inst.removeToolByToolTypeID(kToolId, &ret) != S_OK || ret != 0)) return false;
+    return inst.addTool(kToolId, u"KillRound.1.0", kToolClsid, DWORD(n), &ret) == S_OK && ret == 0;
+}
+
+// The round each section holds (nullopt: missing or unreadable).
+struct Rounds {
+    std::array<std::optional<long>, 3> types;
+    std::optional<long> xmltypes, xpathqueries, tools;
+
+    // The round when every section holds the same one.
+    std::optional<long> common() const {
+        std::set<std::optional<long>> seen(types.begin(), types.end());
+        seen.insert(xmltypes);
+        seen.insert(xpathqueries);
+        seen.insert(tools);
+        return seen.size() == 1 ? *seen.begin() : std::nullopt;
+    }
+    std::string describe() const {
+        auto one = [](const std::optional<long>& r) {
+            return r ? std::to_string(*r) : std::string("-");
+        };
+        std::string text = "types";
+        for (const auto& r : types)
+            text += " " + one(r);
+        return text + ", xmltypes " + one(xmltypes) + ", xpathqueries " + one(xpathqueries) +
+               ", tools " + one(tools);
+    }
+};
+
+Rounds readRounds(CZEBIntInstallation& inst) {
+    Rounds rounds;
+    zeb::Bstr key(kAttribute);
+    for (size_t i = 0; i < rounds.types.size(); ++i) {
+        BSTR value = nullptr;
+        DWORD ret = 1;
+        if (inst.getAttributeByTypeID(zeb::samples::numberedTypeId(markedTypes()[i]), key, &value,
+                                      &ret) == S_OK &&
+            ret == 0 && value)
+            rounds.types[i] = number(std::u16string_view(value, SysStringLen(value)));
+        SysFreeString(value);
+    }
+    if (auto element = inst.classification().findTypeElement(zeb::samples::numberedTypeId(0)))
+        if (auto text = element.getAttribute(kDocumentAttribute)) rounds.xmltypes = number(*text);
+    if (const String* query = inst.xpathMap().find(String(kQueryName))) {
+        const std::u16string text = zeb::toWide(query->view());
+        const size_t open = text.find(u"='"), close = text.rfind(u"']");
+        if (open != std::u16string::npos && close != std::u16string::npos && close > open)
+            rounds.xpathqueries =
+                number(std::u16string_view(text).substr(open + 2, close - open - 2));
+    }
+    if (const CIsToolInstallEntry* tool = inst.toolCont().findEntry(kToolId))
+        rounds.tools = long(tool->m_value);
+    return rounds;
+}
+
+// Everything a complete installation of this test holds, apart from the
+// round: "" when whole, else what is wrong.
+std::string checkWhole(CZEBIntInstallation& inst) {
+    if (!inst.isFileOpen()) return "the file does not open";
+    if (inst.typeCont().size() != typeCount() + 1) // and the container's internal type
+        return "types: " + std::to_string(inst.typeCont().size());
+    for (uint32_t i = 0; i < typeCount(); ++i)
+        if (!inst.typeCont().isType(zeb::samples::numberedTypeId(i)))
+            return "type " + std::to_string(i) + " is missing";
+    const size_t elements = inst.classification().document().selectNodes(u"//ESType").size();
+    if (elements != typeCount()) return "class elements: " + std::to_string(elements);
+    return {};
+}
+
+// The names in `dir`, hidden ones too.
+std::set<std::string> entriesOf(const std::string& dir) {
+    std::set<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") names.insert(name);
+        }
+        ::closedir(d);
+    }
+    return names;
+}
+
+std::string listed(const std::set<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names)
+        text += (text.empty() ? "" : " ") + name;
+    return text;
+}
+
+std::set<std::string> added(const std::set<std::string>& now, const std::set<std::string>& before) {
+    std::set<std::string> extra;
+    std::set_difference(now.begin(), now.end(), before.begin(), before.end(),
+                        std::inserter(extra, extra.end()));
+    return extra;
+}
+
+// The child: opens the installation for writing, reports "open <read-only>
+// <round found>" and then "saved <round>" after every save, until it is
+// killed. It returns only when something fails.
+ZEB_CHILD_SCENARIO(saveUntilKilled) {
+    const int report = int(envNumber("ZEB_KILL_TEST_REPORT_FD", -1));
+    auto say = [&](const std::string& line) {
+        const std::string text = line + "\n"; // one write: a pipe keeps it whole
+        return ::write(report, text.data(), text.size()) == ssize_t(text.size());
+    };
+    NumberedTypes types;
+    ComPtr<CZEBIntInstallation> inst;
+    if (CZEBIntInstallation::createObject(&inst, std::string(std::getenv("ZEB_TEST_CONFIG"))) !=
+            S_OK ||
+        !inst->isFileOpen())
+        return std::string("no installation");
+    const std::optional<long> found = readRounds(*inst).common();
+    if (!say("open " + std::to_string(inst->isReadOnly()) + " " +
+             (found ? std::to_string(*found) : std::string("-"))) ||
+        !found || inst->isReadOnly())
+        return std::string("not the writer of a whole file");
+    for (long n = *found + 1; n < *found + 10000; ++n) {
+        if (!applyRound(*inst, n)) return "round " + std::to_string(n) + " not applied";
+        if (!inst->save(true)) return "save of round " + std::to_string(n) + " failed";
+        if (!say("saved " + std::to_string(n))) return std::string("no parent");
+    }
+    return std::string("never killed");
+}
+
+struct Child {
+    pid_t pid = -1;
+    int report = -1; // read end of the report pipe
+};
+
+// Starts this program again as the child scenario `saveUntilKilled`.
+Child startChild(const std::string& config, const std::string& resultFile) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return {};
+    // The write end goes to the child: not close-on-exec there.
+    ::fcntl(fds[1], F_SETFD, 0);
+    std::map<std::string, std::string> vars;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry(*e);
+        const size_t eq = entry.find('=');
+        if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    vars["ZEB_CHILD_SCENARIO"] = "saveUntilKilled";
+    vars["ZEB_CHILD_SCENARIO_RESULT"] = resultFile;
+    vars["ZEB_TEST_CONFIG"] = config;
+    vars["ZEB_KILL_TEST_REPORT_FD"] = std::to_string(fds[1]);
+    std::vector<std::string> entries;
+    for (const auto& [key, value] : vars)
+        entries.push_back(key + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& entry : entries)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string filter =
+        std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    std::string program = "/proc/self/exe";
+    std::vector<char*> argv = {program.data(), filter.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    Child child;
+    if (::posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) !=
+        0)
+        child.pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (child.pid > 0)
+        child.report = fds[0];
+    else
+        ::close(fds[0]);
+    return child;
+}
+
+// Reads the child's report lines until `deadline`, its end or (`enough`
+// given) the line that makes `enough`; false when the pipe ended.
+bool readReports(int fd, Clock::time_point deadline, std::string& pending,
+                 std::vector<std::string>& lines, size_t enough = SIZE_MAX) {
+    while (lines.size() < enough) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, int(std::max<int64_t>(0, left.count())));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return true;
+        char buf[512];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        pending.append(buf, size_t(n));
+        for (size_t eol; (eol = pending.find('\n')) != std::string::npos;) {
+            lines.push_back(pending.substr(0, eol));
+            pending.erase(0, eol + 1);
+        }
+    }
+    return true;
+}
+
+class InstallationKill : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::mkdir(config.c_str(), 0755);
+        ::mkdir(tmp.c_str(), 0755);
+        ASSERT_TRUE(zeb::classification::installDefaultStylesheets(config));
+    }
+
+    zeb::test::TempDir dir;
+    zeb::test::ScopedEnv registry{"ZEB_REGISTRY", dir.file("registry.reg")};
+    std::string config = dir.file("config");
+    // Working copies go here, where the test can see what is left of them.
+    std::string tmp = dir.file("tmp");
+    zeb::test::ScopedEnv tmpEnv{"TMP", tmp};
+    NumberedTypes types;
+};
+
+TEST_F(InstallationKill, AWriterKilledAnywhereInItsSaveLeavesAWholeFileAndNoGarbage) {
+    const long rounds = envNumber("ZEB_KILL_TEST_ROUNDS", kSanitized ? 10 : 100);
+    const unsigned seed = unsigned(envNumber("ZEB_KILL_TEST_SEED", long(std::random_device{}())));
+    std::printf("kill test: %ld rounds, seed %u (ZEB_KILL_TEST_SEED=%u replays it)\n", rounds, seed,
+                seed);
+    std::fflush(stdout); // a run that hangs or dies still shows its seed
+    SCOPED_TRACE("ZEB_KILL_TEST_SEED=" + std::to_string(seed));
+
+    // The installation, saved with round 0; the time of a save calibrates
+    // the kill points.
+    double saveSeconds = 0;
+    {
+        ComPtr<CZEBIntInstallation> inst;
+        ASSERT_EQ(CZEBIntInstallation::createObject(&inst, config), S_OK);
+        for (uint32_t i = 0; i < typeCount(); ++i) {
+            DWORD ret = 1;
+            ASSERT_EQ(inst->addTypeByClass(zeb::samples::numberedTypeClsid(i), TC_Device, &ret),
+                      S_OK);
+            ASSERT_EQ(ret, 0u) << "type " << i;
+        }
+        ASSERT_TRUE(inst->save(true)); // describes every type
+        ASSERT_TRUE(applyRound(*inst, 0));
+        ASSERT_TRUE(inst->save(true));
+        std::vector<double> times;
+        for (long n : {1, 2, 3}) {
+            const auto t0 = Clock::now();
+            ASSERT_TRUE(applyRound(*inst, n));
+            ASSERT_TRUE(inst->save(true));
+            times.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
+        }
+        std::sort(times.begin(), times.end());
+        saveSeconds = times[1];
+        ASSERT_EQ(checkWhole(*inst), "");
+    }
+    std::printf("kill test: one save takes %.1f ms\n", saveSeconds * 1e3);
+    std::fflush(stdout);
+    const std::set<std::string> configBefore = entriesOf(config);
+    const std::set<std::string> tmpBefore = entriesOf(tmp);
+
+    std::mt19937 random(seed);
+    // From the moment the child has opened the file: over its first save and
+    // a little past it, so the kill falls anywhere from before the first
+    // byte is written to after the new file took the name.
+    std::uniform_real_distribution<double> killAfter(0.0, 1.3 * saveSeconds);
+    long lastSaved = 3;
+    int savesSeen = 0, killsLeavingAFileBeside = 0;
+    for (long round = 0; round < rounds; ++round) {
+        SCOPED_TRACE("kill " + std::to_string(round));
+        const std::string result = dir.file("result");
+        ::unlink(result.c_str());
+        Child child = startChild(config, result);
+        ASSERT_GT(child.pid, 0);
+        std::string pending;
+        std::vector<std::string> lines;
+        const bool living =
+            readReports(child.report, Clock::now() + std::chrono::seconds(120), pending, lines, 1);
+        // The dead writer's lock is gone: the new child is the writer, and it
+        // found the round the parent found.
+        if (lines.empty()) {
+            ::kill(child.pid, SIGKILL);
+            ::waitpid(child.pid, nullptr, 0);
+            ::close(child.report);
+            FAIL() << "the child did not open the file: " << zeb::test::readFile(result);
+        }
+        ASSERT_EQ(lines.front(), "open 0 " + std::to_string(lastSaved));
+        const auto delay = std::chrono::duration<double>(killAfter(random));
+        if (living)
+            readReports(child.report,
+                        Clock::now() + std::chrono::duration_cast<Clock::duration>(delay), pending,
+                        lines);
+        ::kill(child.pid, SIGKILL);
+        readReports(child.report, Clock::now() + std::chrono::seconds(30), pending, lines);
+        ::close(child.report);
+        int status = 0;
+        ::waitpid(child.pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status))
+            << "the child ended by itself: " << zeb::test::readFile(result);
+        for (size_t i = 1; i < lines.size(); ++i) {
+            ASSERT_EQ(lines[i], "saved " + std::to_string(lastSaved + 1));
+            ++lastSaved;
+            ++savesSeen;
+        }
+
+        // Read-only, as a looking user would: whole, and one round throughout.
+        ComPtr<CZEBIntInstallation> reader;
+        ASSERT_EQ(CZEBIntInstallation::createObject(&reader, config,
+                                                    CZEBIntInstallation::OpenMode::ReadOnly),
+                  S_OK);
+        ASSERT_EQ(checkWhole(*reader), "");
+        const Rounds found = readRounds(*reader);
+        const std::optional<long> common = found.common();
+        ASSERT_TRUE(common) << "sections of different saves: " << found.describe();
+        ASSERT_TRUE(*common == lastSaved || *common == lastSaved + 1)
+            << "round " << *common << " after the save of round " << lastSaved;
+        lastSaved = *common;
+        reader.Release();
+
+        // What a killed writer leaves (a temporary of its save beside the
+        // file, its working copy) may stay until the next writer comes; it
+        // never piles up.
+        const std::set<std::string> configLeft = added(entriesOf(config), configBefore);
+        const std::set<std::string> tmpLeft = added(entriesOf(tmp), tmpBefore);
+        ASSERT_LE(configLeft.size(), 1u) << listed(configLeft);
+        ASSERT_LE(tmpLeft.size(), 2u) << listed(tmpLeft);
+        killsLeavingAFileBeside += !configLeft.empty();
+    }
+
+    // The last writer's open: whole, with the last round, and with nothing
+    // of the dead writers left.
+    ComPtr<CZEBIntInstallation> writer;
+    ASSERT_EQ(CZEBIntInstallation::createObject(&writer, config), S_OK);
+    EXPECT_FALSE(writer->isReadOnly());
+    EXPECT_EQ(checkWhole(*writer), "");
+    EXPECT_EQ(readRounds(*writer).common(), lastSaved);
+    writer.Release();
+    EXPECT_EQ(listed(entriesOf(config)), listed(configBefore));
+    EXPECT_EQ(listed(entriesOf(tmp)), listed(tmpBefore));
+    std::printf("kill test: %ld kills, %d saves completed, last round %ld, %d kills left a "
+                "temporary beside the file\n",
+                rounds, savesSeen, lastSaved, killsLeavingAFileBeside);
+}
+
+} // namespace
