@@ -29,6 +29,7 @@ std::span<const Command> typeCommands();
 std::span<const Command> toolCommands();
 std::span<const Command> documentCommands();
 std::span<const Command> checkCommands();
+std::span<const Command> exchangeCommands();
 std::span<const Command> queryCommands();
 
 } // namespace zebinst

@@ -36,7 +36,7 @@ ${XDG_CONFIG_HOME:-$HOME/.config}/zeb/registry.reg), ZEB_TRACE.
 std::vector<const Command*> allCommands() {
     std::vector<const Command*> all;
     for (auto group : {setupCommands(), typeCommands(), toolCommands(), documentCommands(),
-                       queryCommands(), checkCommands()})
+                       queryCommands(), exchangeCommands(), checkCommands()})
         for (const Command& c : group)
             all.push_back(&c);
     return all;

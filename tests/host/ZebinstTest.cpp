@@ -498,3 +498,55 @@ TEST_F(Zebinst, QueryCommandsRegisterListRunAndUnregister) {
 }
 
 } // namespace
+
+namespace {
+
+// A package exported with the types it depends on, imported into a second
+// installation, given a package file and a merged description.
+TEST_F(Zebinst, ExportImportPackageFilesAndDescribe) {
+    installDrive();
+    ASSERT_EQ(run({"install", "Zeb.SampleCam.1", "--class", "TObject"}).status, 0);
+    ASSERT_EQ(run({"install", "Zeb.SamplePack.1", "--class", "Package"}).status, 0);
+    const std::string file = dir.file("pack.stg");
+    Result r = run({"export", "SamplePack", "-o", file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "exported SamplePack.1.0 to " + file + "\n");
+    EXPECT_EQ(run({"export", "SamplePack"}).status, 1);
+    EXPECT_EQ(run({"export", "NoSuchType", "-o", file}).status, 2);
+
+    const std::string other = dir.file("other");
+    auto runOther = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"-C", other});
+        return spawn(ZEBINST_PATH, args);
+    };
+    ASSERT_EQ(runOther({"init"}).status, 0);
+    r = runOther({"import", file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = runOther({"types", "--json"});
+    for (const char* name : {"SampleDrive.1.0", "SampleCam.1.0", "SamplePack.1.0"})
+        EXPECT_TRUE(contains(r.out, name)) << r.out;
+    r = runOther({"import", dir.file("registry.reg")});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_TRUE(contains(r.err, "not a compound file")) << r.err;
+
+    r = runOther({"package-file", "add", "SamplePack.1.0", "SampleDrive.1.0", "drive.bin"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(runOther({"xml"}).out,
+                         "<File Name=\"drive.bin\" ESID=\"" + std::string(kDriveId) + "\"/>"));
+    EXPECT_EQ(runOther({"package-file", "add", "NoPack", "SampleDrive.1.0", "x"}).status, 2);
+    ASSERT_EQ(runOther({"package-file", "remove", "SamplePack.1.0", "SampleDrive.1.0"}).status, 0);
+    EXPECT_FALSE(contains(runOther({"xml"}).out, "drive.bin"));
+
+    writeFile(dir.file("d.xml"), "<Device><ESType ESName=\"SampleDrive.1.0\"/><Attributes>"
+                                 "<Attribute Name=\"BI_VENDOR\" Value=\"Acme\"/></Attributes>"
+                                 "<SubObj Id=\"0\" Name=\"Pump\"/></Device>");
+    r = runOther({"describe", "SampleDrive", dir.file("d.xml")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(runOther({"attr", "get", "SampleDrive", "BI_VENDOR"}).out, "Acme\n");
+    EXPECT_TRUE(contains(runOther({"xml"}).out, "<SubObj Id=\"0\" Name=\"Pump\"/>"));
+    r = runOther({"describe", "SampleCam", dir.file("d.xml")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(contains(r.err, "describes SampleDrive.1.0, not SampleCam.1.0")) << r.err;
+}
+
+} // namespace
