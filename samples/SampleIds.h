@@ -43,6 +43,11 @@ constexpr CLSID CLSID_SampleExtension = makeGuid("5A3E0008-7B1C-4C2A-9E10-3D5F00
 constexpr GUID EXTTYPEID_SampleExtension = makeGuid("5A3E1008-7B1C-4C2A-9E10-3D5F00000008");
 constexpr CLSID CLSID_SampleOemExtension = makeGuid("5A3E0009-7B1C-4C2A-9E10-3D5F00000009");
 constexpr GUID EXTTYPEID_SampleOemExtension = makeGuid("5A3E1009-7B1C-4C2A-9E10-3D5F00000009");
+// A package that depends on the numbered types 1 to 10 (zeb::samples::
+// numberedTypeId), for exchanges with many dependencies.
+constexpr CLSID CLSID_SampleBundleType = makeGuid("5A3E000B-7B1C-4C2A-9E10-3D5F0000000B");
+constexpr GUID TYPEID_SampleBundle = makeGuid("5A3E100B-7B1C-4C2A-9E10-3D5F0000000B");
+constexpr GUID RTFAMILY_SampleBundle = makeGuid("5A3E200B-7B1C-4C2A-9E10-3D5F0000000B");
 // The sample project handler (served under its own class, not the product's).
 constexpr CLSID CLSID_SampleProjectHdl = makeGuid("5A3E000A-7B1C-4C2A-9E10-3D5F0000000A");
 
@@ -54,6 +59,7 @@ constexpr const char* kSampleProgramName = "SampleProgram.1.0";
 constexpr const char* kSampleAsyncName = "SampleAsync.1.0";
 constexpr const char* kSampleExtensionName = "SampleExt";
 constexpr const char* kSampleOemExtensionName = "SampleOemExt";
+constexpr const char* kSampleBundleName = "SampleBundle.1.0";
 
 // PD-files of samples/pdfiles for the type attribute BI_TYPE_PDFILENAME
 // (a file name in the configuration directory):

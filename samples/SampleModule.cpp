@@ -28,6 +28,7 @@ constexpr zeb::ClassEntry kClasses[] = {
     zeb::classEntry<CSampleAxisType>(CLSID_SampleAxisType),
     zeb::classEntry<CSampleCamType>(CLSID_SampleCamType),
     zeb::classEntry<CSamplePackageType>(CLSID_SamplePackageType),
+    zeb::classEntry<CSampleBundleType>(CLSID_SampleBundleType),
     zeb::classEntry<CSampleProgramType>(CLSID_SampleProgramType),
     zeb::classEntry<CSampleAsyncType>(CLSID_SampleAsyncType),
     zeb::classEntry<CSampleExtension>(CLSID_SampleExtension),

@@ -7,6 +7,8 @@
 #include "platform/com/Guid.h"
 #include "platform/win/TextConvert.h"
 
+#include <unordered_map>
+
 using zeb::classification::appendTraced;
 using zeb::classification::callOrFail;
 using zeb::classification::kFailed;
@@ -64,11 +66,18 @@ DWORD CIsXmlTypeExchange::exportXmlTreeInfo(const std::vector<GUID>& typeIds,
         ZEB_TRACE(rec, 4, "error appending root node");
         return kFailed;
     }
+    // The class element of each identifier as .//*[ESType/@ESID="{...}"]
+    // selects it (the first in document order), from one pass over the
+    // document rather than one per type.
+    std::unordered_map<std::u16string, DomNode> byId;
+    if (!typeIds.empty())
+        for (const DomNode& element : arranged.selectNodes(u".//*[ESType/@ESID]"))
+            for (const DomNode& id : element.selectNodes(u"ESType/@ESID"))
+                byId.emplace(id.text(), element);
     for (const GUID& typeId : typeIds) {
         // Every type must be there: an export is whole or nothing.
-        const DomNode type = arranged.selectSingleNode(
-            u".//*[ESType/@ESID=\"" + zeb::toWide(zeb::guidToString(typeId)) + u"\"]");
-        if (!type || !root.appendChild(type)) {
+        const auto found = byId.find(zeb::toWide(zeb::guidToString(typeId)));
+        if (found == byId.end() || !root.appendChild(found->second)) {
             ZEB_TRACE(rec, 4, "error appending type node");
             return kFailed;
         }
