@@ -4,6 +4,7 @@
 #include "h/IMC_Installation.h"
 #include "platform/com/Activation.h"
 #include "platform/com/Guid.h"
+#include "platform/storage/Storage.h"
 #include "platform/win/Module.h"
 #include "platform/win/Registry.h"
 #include "platform/win/TextConvert.h"
@@ -233,6 +234,114 @@ TEST(InstallationModule, AFacadeWithoutAnInstallationAnswersEFail) {
     ComPtr<IUnknown> document;
     EXPECT_EQ(classification->getInstallationDocument(&document, &ret), E_FAIL);
     ASSERT_EQ(ModuleEnvironment::call("DllRegisterServer"), S_OK);
+}
+
+} // namespace
+
+namespace {
+
+constexpr CLSID kSampleCamClass = makeGuid("5A3E0003-7B1C-4C2A-9E10-3D5F00000003");
+constexpr CLSID kSamplePackClass = makeGuid("5A3E0004-7B1C-4C2A-9E10-3D5F00000004");
+constexpr GUID kSamplePackType = makeGuid("5A3E1004-7B1C-4C2A-9E10-3D5F00000004");
+constexpr GUID kSampleCamType = makeGuid("5A3E1003-7B1C-4C2A-9E10-3D5F00000003");
+
+std::vector<std::string> texts(const VARIANT& v) {
+    std::vector<std::string> out;
+    if (v.vt == VT_BSTR) {
+        out.push_back(zeb::toNarrow(std::u16string(v.bstrVal, SysStringLen(v.bstrVal))));
+    } else if (v.vt == (VT_ARRAY | VT_BSTR)) {
+        LONG upper = -1;
+        SafeArrayGetUBound(v.parray, 1, &upper);
+        for (LONG i = 0; i <= upper; ++i) {
+            BSTR s = nullptr;
+            SafeArrayGetElement(v.parray, &i, &s);
+            out.push_back(zeb::toNarrow(std::u16string(s, SysStringLen(s))));
+            SysFreeString(s);
+        }
+    }
+    return out;
+}
+
+// Named queries in every placeholder form, and a package exported with the
+// types it depends on and imported again by another object, all through the
+// facade's interfaces.
+TEST(InstallationModule, QueriesAndTypeDataThroughTheFacade) {
+    ASSERT_EQ(ModuleEnvironment::call("DllRegisterServer"), S_OK);
+    ComPtr<IStorage> exported;
+    {
+        auto inst = createByProgId<IMC_Installation>(u"CZEBInstallation.CZEBInstallation");
+        ASSERT_TRUE(inst);
+        DWORD ret = 1;
+        ASSERT_EQ(inst->addTypeByClass(kSampleDriveClass, TC_Device, &ret), S_OK);
+        ASSERT_EQ(inst->addTypeByClass(kSampleCamClass, TC_TObject, &ret), S_OK);
+        ASSERT_EQ(inst->addTypeByClass(kSamplePackClass, TC_Package, &ret), S_OK);
+        ComPtr<IMC_InternalInstallation> internal;
+        ComPtr<IMC_InstallClassification> queries;
+        ComPtr<IMC_InternalInstallClassification> registry;
+        inst->QueryInterface(uuidof<IMC_InternalInstallation>(),
+                             reinterpret_cast<void**>(&internal));
+        inst->QueryInterface(uuidof<IMC_InstallClassification>(),
+                             reinterpret_cast<void**>(&queries));
+        inst->QueryInterface(uuidof<IMC_InternalInstallClassification>(),
+                             reinterpret_cast<void**>(&registry));
+        ASSERT_TRUE(internal && queries && registry);
+        ASSERT_EQ(internal->refreshXMLTypeOnDemand(&ret), S_OK);
+        ASSERT_EQ(ret, 0u);
+
+        ASSERT_EQ(registry->registerXPathQuery("names", "//ESType/@ESName", &ret), S_OK);
+        ASSERT_EQ(ret, 0u);
+        ASSERT_EQ(registry->registerXPathQuery(
+                      "rt", ".//*[ESType/@ESID=\"%estypeid\"]/ESType/@RTMajor", &ret),
+                  S_OK);
+        ASSERT_EQ(registry->registerXPathQuery("id", "//ESType[@ESName=\"%param1%\"]/@ESID", &ret),
+                  S_OK);
+        zeb::Variant result;
+        ASSERT_EQ(queries->getTypeDescr(zeb::Bstr("names"), &result, &ret), S_OK);
+        ASSERT_EQ(ret, 0u);
+        EXPECT_EQ(texts(result).size(), 3u);
+        result.Clear();
+        ASSERT_EQ(queries->getTypeDescrAttr(kSamplePackType, zeb::Bstr("rt"), &result, &ret), S_OK);
+        ASSERT_EQ(ret, 0u);
+        EXPECT_EQ(texts(result), std::vector<std::string>{"3"});
+        result.Clear();
+        VARIANT param{};
+        param.vt = VT_BSTR;
+        param.bstrVal = SysAllocString(u"SampleCam.1.0");
+        ASSERT_EQ(queries->getTypeDescrParam(1, &param, zeb::Bstr("id"), &result, &ret), S_OK);
+        VariantClear(&param);
+        ASSERT_EQ(ret, 0u);
+        EXPECT_EQ(texts(result),
+                  std::vector<std::string>{"{5A3E1003-7B1C-4C2A-9E10-3D5F00000003}"});
+        result.Clear();
+        ASSERT_EQ(queries->getTypeDescr(zeb::Bstr("nothing"), &result, &ret), S_OK);
+        EXPECT_EQ(ret, 13u);
+
+        ASSERT_EQ(internal->exportTypeData(kSamplePackType, &exported, &ret), S_OK);
+        ASSERT_EQ(ret, 0u);
+        ASSERT_EQ(inst->removeType(kSamplePackType, &ret), S_OK);
+        ASSERT_EQ(inst->removeType(kSampleCamType, &ret), S_OK);
+        ASSERT_EQ(inst->saveChanges(&ret), S_OK);
+        ASSERT_EQ(ret, 0u);
+    }
+    // Another object over the same installation takes the package back,
+    // with the Cam it depends on and their descriptions.
+    auto core =
+        createByProgId<IMC_InternalInstallation>(u"CZEBIntInstallation.CZEBIntInstallation");
+    ASSERT_TRUE(core);
+    DWORD ret = 1;
+    ASSERT_EQ(core->importTypeData(exported.get(), &ret), S_OK);
+    EXPECT_EQ(ret, 0u);
+    ComPtr<IMC_InstallNavigate> navigate;
+    core->QueryInterface(uuidof<IMC_InstallNavigate>(), reinterpret_cast<void**>(&navigate));
+    BOOL isType = FALSE;
+    navigate->isType(kSampleCamType, &isType);
+    EXPECT_TRUE(isType);
+    ComPtr<IMC_InstallClassification> queries;
+    core->QueryInterface(uuidof<IMC_InstallClassification>(), reinterpret_cast<void**>(&queries));
+    zeb::Variant result;
+    ASSERT_EQ(queries->getTypeDescrAttr(kSamplePackType, zeb::Bstr("rt"), &result, &ret), S_OK);
+    EXPECT_EQ(ret, 0u);
+    EXPECT_EQ(texts(result), std::vector<std::string>{"3"});
 }
 
 } // namespace
