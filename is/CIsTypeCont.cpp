@@ -131,64 +131,68 @@ int CIsTypeCont::compareVersion(std::string_view a, std::string_view b) {
 
 // Folding maps A-Z to a-z only, so the VID name and the part before the
 // first dot of the folded name are the folded VID name and prefix.
-void CIsTypeCont::index(const GUID& id, CIsBaseInstallEntry& e) {
+void CIsTypeCont::index(const GUID& id, CIsBaseInstallEntry& e) const {
+    ensureIndexes();
     std::string key = fold(e.m_name.view());
     std::string_view vid = vidName(key), dot = dotPrefix(key);
     if (vid == dot) {
-        StemBucket& stem = m_byStem[std::string(vid)];
+        StemBucket& stem = m_idx.byStem[std::string(vid)];
         stem.byVidName.emplace(id, &e);
         stem.byDotPrefix.emplace(id, &e);
     } else {
-        m_byStem[std::string(vid)].byVidName.emplace(id, &e);
-        m_byStem[std::string(dot)].byDotPrefix.emplace(id, &e);
+        m_idx.byStem[std::string(vid)].byVidName.emplace(id, &e);
+        m_idx.byStem[std::string(dot)].byDotPrefix.emplace(id, &e);
     }
-    addTo(m_byName, std::move(key), id, &e);
-    addTo(m_byClsid, e.m_clsid, id, &e);
+    addTo(m_idx.byName, std::move(key), id, &e);
+    addTo(m_idx.byClsid, e.m_clsid, id, &e);
     indexRuntime(id, e);
-    addTo(m_byClass, e.m_typeClass, id, &e);
+    addTo(m_idx.byClass, e.m_typeClass, id, &e);
 }
 
 // Types without a runtime identity stay out of the families: they would
 // all share the all-0xFF one.
-void CIsTypeCont::indexRuntime(const GUID& id, CIsBaseInstallEntry& e) {
+void CIsTypeCont::indexRuntime(const GUID& id, CIsBaseInstallEntry& e) const {
     if (!hasRuntimeIdentity(e.m_rtTypeID)) return;
-    FamilyBucket& family = m_byFamily[e.m_rtTypeID.guidVersion];
+    FamilyBucket& family = m_idx.byFamily[e.m_rtTypeID.guidVersion];
     family.all.emplace(id, &e);
     family.byMajor[e.m_rtTypeID.nMajor].emplace(id, &e);
 }
 
-void CIsTypeCont::unindexRuntime(const GUID& id, const RTTypeID& rt) {
-    auto family = m_byFamily.find(rt.guidVersion);
-    if (family == m_byFamily.end()) return;
+void CIsTypeCont::unindexRuntime(const GUID& id, const RTTypeID& rt) const {
+    auto family = m_idx.byFamily.find(rt.guidVersion);
+    if (family == m_idx.byFamily.end()) return;
     family->second.all.erase(id);
     removeFrom(family->second.byMajor, rt.nMajor, id);
-    if (family->second.all.empty()) m_byFamily.erase(family);
+    if (family->second.all.empty()) m_idx.byFamily.erase(family);
 }
 
-void CIsTypeCont::reindexRuntime(const GUID& id, CIsBaseInstallEntry& e, const RTTypeID& before) {
+void CIsTypeCont::reindexRuntime(const GUID& id, CIsBaseInstallEntry& e,
+                                 const RTTypeID& before) const {
     if (e.m_rtTypeID == before) return;
+    ensureIndexes();
     unindexRuntime(id, before);
     indexRuntime(id, e);
 }
 
-void CIsTypeCont::unindex(const GUID& id, const CIsBaseInstallEntry& e) {
+void CIsTypeCont::unindex(const GUID& id, const CIsBaseInstallEntry& e) const {
+    ensureIndexes();
     std::string key = fold(e.m_name.view());
     for (auto [stemKey, dotSide] :
          {std::pair{vidName(key), false}, std::pair{dotPrefix(key), true}}) {
-        auto it = m_byStem.find(std::string(stemKey));
-        if (it == m_byStem.end()) continue;
+        auto it = m_idx.byStem.find(std::string(stemKey));
+        if (it == m_idx.byStem.end()) continue;
         (dotSide ? it->second.byDotPrefix : it->second.byVidName).erase(id);
-        if (it->second.byVidName.empty() && it->second.byDotPrefix.empty()) m_byStem.erase(it);
+        if (it->second.byVidName.empty() && it->second.byDotPrefix.empty()) m_idx.byStem.erase(it);
     }
-    removeFrom(m_byName, key, id);
-    removeFrom(m_byClsid, e.m_clsid, id);
+    removeFrom(m_idx.byName, key, id);
+    removeFrom(m_idx.byClsid, e.m_clsid, id);
     unindexRuntime(id, e.m_rtTypeID);
-    removeFrom(m_byClass, e.m_typeClass, id);
+    removeFrom(m_idx.byClass, e.m_typeClass, id);
 }
 
 const CIsTypeCont::IdSet* CIsTypeCont::runtimeBucket(const RTTypeID& rt) const {
     if (!hasRuntimeIdentity(rt)) return nullptr;
-    const FamilyBucket* family = bucketOf(m_byFamily, rt.guidVersion);
+    const FamilyBucket* family = bucketOf(idx().byFamily, rt.guidVersion);
     return family ? bucketOf(family->byMajor, rt.nMajor) : nullptr;
 }
 
@@ -199,6 +203,38 @@ CIsBaseInstallEntry* CIsTypeCont::entryOf(const GUID& typeId) const {
 
 const CIsBaseInstallEntry* CIsTypeCont::findEntry(const GUID& typeId) const {
     return entryOf(typeId);
+}
+
+void CIsTypeCont::Indexes::clear() noexcept {
+    byName.clear();
+    byStem.clear();
+    byClsid.clear();
+    byFamily.clear();
+    byClass.clear();
+}
+
+void CIsTypeCont::rebuildIndexes() const {
+    m_indexStale = false;
+    m_idx.clear();
+    try {
+        for (const auto& [id, entry] : m_types)
+            if (entry) index(id, *entry);
+    } catch (...) {
+        // Half-built indexes would answer wrongly: the next lookup tries again.
+        m_idx.clear();
+        m_indexStale = true;
+        throw;
+    }
+}
+
+DWORD CIsTypeCont::insertEntryUnindexed(const GUID& typeId,
+                                        std::unique_ptr<CIsBaseInstallEntry> entry) {
+    if (!entry) return IS_INTERNAL;
+    auto [it, inserted] = m_types.try_emplace(typeId, nullptr);
+    if (!inserted) return IS_TYPE_ID;
+    it->second = std::move(entry);
+    m_indexStale = true;
+    return IS_OK;
 }
 
 DWORD CIsTypeCont::insertEntry(const GUID& typeId, std::unique_ptr<CIsBaseInstallEntry> entry) {
@@ -240,7 +276,7 @@ void CIsTypeCont::initTypeCont() {
 DWORD CIsTypeCont::checkEntryTypeName(const CIsBaseInstallEntry* entry) const {
     if (!entry) return IS_INTERNAL;
     CCoTraceRecord rec(kFile, "CIsTypeCont::checkEntryTypeName");
-    if (const IdSet* same = bucketOf(m_byName, fold(entry->m_name.view()))) {
+    if (const IdSet* same = bucketOf(idx().byName, fold(entry->m_name.view()))) {
         for (const auto& [id, other] : *same) {
             if (other != entry) {
                 ZEB_TRACE(rec, 4, "type name already exist");
@@ -259,7 +295,7 @@ DWORD CIsTypeCont::checkEntryRtTypeID(const CIsBaseInstallEntry* entry) const {
     if (!entry) return IS_INTERNAL;
     if (!hasRuntimeIdentity(entry->m_rtTypeID)) return IS_OK;
     CCoTraceRecord rec(kFile, "CIsTypeCont::checkEntryRtTypeID");
-    const FamilyBucket* familyBucket = bucketOf(m_byFamily, entry->m_rtTypeID.guidVersion);
+    const FamilyBucket* familyBucket = bucketOf(idx().byFamily, entry->m_rtTypeID.guidVersion);
     if (!familyBucket) return IS_OK;
     const IdSet* family = &familyBucket->all;
     std::string ownVid = fold(vidName(entry->m_name.view()));
@@ -288,7 +324,7 @@ DWORD CIsTypeCont::checkEntry(const CIsBaseInstallEntry* entry) const {
 
 DWORD CIsTypeCont::addType(TypeClass typeClass, const CLSID& clsid, GUID& typeId) {
     CCoTraceRecord rec(kFile, "CIsTypeCont::addType");
-    if (bucketOf(m_byClsid, clsid)) {
+    if (bucketOf(idx().byClsid, clsid)) {
         ZEB_TRACE(rec, 4, "clsid for type object already used");
         return IS_ALREADY_PRESENT;
     }
@@ -410,11 +446,8 @@ void CIsTypeCont::clear() {
     while (!m_types.empty()) {
         EntryMap doomed;
         doomed.swap(m_types);
-        m_byName.clear();
-        m_byStem.clear();
-        m_byClsid.clear();
-        m_byFamily.clear();
-        m_byClass.clear();
+        m_idx.clear();
+        m_indexStale = false;
         doomed.clear();
     }
     m_bModified = true;
@@ -423,7 +456,7 @@ void CIsTypeCont::clear() {
 // ---- lookups
 
 GUID CIsTypeCont::getTypeIdByName(std::string_view name) const {
-    const IdSet* bucket = bucketOf(m_byName, fold(name));
+    const IdSet* bucket = bucketOf(idx().byName, fold(name));
     return bucket ? bucket->begin()->first : GUID_NOTYPE;
 }
 
@@ -451,12 +484,12 @@ GUID CIsTypeCont::vidLookup(const IdSet* bucket, std::string_view name, TypeClas
 }
 
 GUID CIsTypeCont::getTypeIdByVIDName(std::string_view name) const {
-    const StemBucket* stem = bucketOf(m_byStem, fold(vidName(name)));
+    const StemBucket* stem = bucketOf(idx().byStem, fold(vidName(name)));
     return vidLookup(stem ? &stem->byVidName : nullptr, name, 0, true);
 }
 
 GUID CIsTypeCont::getTypeIdByVIDNameAndClass(TypeClass typeClass, std::string_view name) const {
-    const StemBucket* stem = bucketOf(m_byStem, fold(vidName(name)));
+    const StemBucket* stem = bucketOf(idx().byStem, fold(vidName(name)));
     return vidLookup(stem ? &stem->byVidName : nullptr, name, typeClass, false);
 }
 
@@ -506,11 +539,11 @@ template <class Bucket> std::vector<GUID> idsOf(const Bucket* bucket) {
 } // namespace
 
 std::vector<GUID> CIsTypeCont::getTypeIDListByClass(TypeClass typeClass) const {
-    return idsOf(bucketOf(m_byClass, typeClass));
+    return idsOf(bucketOf(idx().byClass, typeClass));
 }
 
 std::vector<GUID> CIsTypeCont::getTypeIDListByVIDName(std::string_view name) const {
-    const StemBucket* stem = bucketOf(m_byStem, fold(name));
+    const StemBucket* stem = bucketOf(idx().byStem, fold(name));
     return idsOf(stem ? &stem->byDotPrefix : nullptr);
 }
 
@@ -523,7 +556,7 @@ std::map<GUID, String> CIsTypeCont::getTypeNameMap() const {
 
 std::map<GUID, String> CIsTypeCont::getTypeNameMap(TypeClass typeClass) const {
     std::map<GUID, String> names;
-    if (const IdSet* bucket = bucketOf(m_byClass, typeClass))
+    if (const IdSet* bucket = bucketOf(idx().byClass, typeClass))
         for (const auto& [id, entry] : *bucket)
             names.emplace_hint(names.end(), id, entry->m_name);
     return names;

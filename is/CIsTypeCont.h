@@ -93,6 +93,9 @@ public:
     // Inserts an entry built elsewhere (the stream reader); no rule is
     // checked. 10 when the identifier is present, 0xFFFF for a null entry.
     DWORD insertEntry(const GUID& typeId, std::unique_ptr<CIsBaseInstallEntry> entry);
+    // As insertEntry, leaving the indexes to be built at the next lookup:
+    // for reading many entries at once.
+    DWORD insertEntryUnindexed(const GUID& typeId, std::unique_ptr<CIsBaseInstallEntry> entry);
 
     // Type-data exchange: the entries of single types in the type-section
     // format, with the number of identifiers in front and the items in the
@@ -181,13 +184,15 @@ private:
     using IdSet = std::map<GUID, CIsBaseInstallEntry*>;
 
     CIsBaseInstallEntry* entryOf(const GUID& typeId) const;
-    void index(const GUID& typeId, CIsBaseInstallEntry& entry);
-    void unindex(const GUID& typeId, const CIsBaseInstallEntry& entry);
+    // index, unindex and reindexRuntime bring the indexes up to date first.
+    void index(const GUID& typeId, CIsBaseInstallEntry& entry) const;
+    void unindex(const GUID& typeId, const CIsBaseInstallEntry& entry) const;
     // The runtime-identity part of the indexes; reindexRuntime moves an entry
     // whose runtime identifier changed from `before`.
-    void indexRuntime(const GUID& typeId, CIsBaseInstallEntry& entry);
-    void unindexRuntime(const GUID& typeId, const RTTypeID& rt);
-    void reindexRuntime(const GUID& typeId, CIsBaseInstallEntry& entry, const RTTypeID& before);
+    void indexRuntime(const GUID& typeId, CIsBaseInstallEntry& entry) const;
+    void unindexRuntime(const GUID& typeId, const RTTypeID& rt) const;
+    void reindexRuntime(const GUID& typeId, CIsBaseInstallEntry& entry,
+                        const RTTypeID& before) const;
     void idleSweep();
     const IdSet* runtimeBucket(const RTTypeID& rt) const; // (guidVersion, nMajor) members, or null
     DWORD getPrjHdl(ComPtr<IUnknown>& out, CCoTraceRecord& rec);
@@ -215,11 +220,27 @@ private:
         IdSet all;
         std::map<uint16_t, IdSet> byMajor;
     };
-    std::unordered_map<std::string, IdSet> m_byName;
-    std::unordered_map<std::string, StemBucket> m_byStem;
-    std::map<CLSID, IdSet> m_byClsid;
-    std::map<GUID, FamilyBucket> m_byFamily;
-    std::map<TypeClass, IdSet> m_byClass;
+    struct Indexes {
+        std::unordered_map<std::string, IdSet> byName;
+        std::unordered_map<std::string, StemBucket> byStem;
+        std::map<CLSID, IdSet> byClsid;
+        std::map<GUID, FamilyBucket> byFamily;
+        std::map<TypeClass, IdSet> byClass;
+        void clear() noexcept;
+    };
+    // The indexes, built first when entries went in without them (a section
+    // read): reading a whole installation does not pay for indexes entry by
+    // entry, the first lookup builds them at once.
+    const Indexes& idx() const {
+        ensureIndexes();
+        return m_idx;
+    }
+    void ensureIndexes() const {
+        if (m_indexStale) rebuildIndexes();
+    }
+    void rebuildIndexes() const;
+    mutable Indexes m_idx;
+    mutable bool m_indexStale = false;
 };
 
 // The type section: the number of types, then per type in GUID order its

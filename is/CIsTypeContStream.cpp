@@ -62,7 +62,7 @@ FsSecCl& operator>>(FsSecCl& sec, CIsTypeCont& cont) {
                 ZEB_TRACE(rec, 4, "error inserting type entry for \"%s\"", entry->m_name.c_str());
                 continue;
             }
-            cont.insertEntry(typeId, std::move(entry));
+            cont.insertEntryUnindexed(typeId, std::move(entry));
         }
         if (cont.size() != count || sec.state() != 0)
             ZEB_TRACE(rec, 4, "error reading installation data");

@@ -330,3 +330,38 @@ TEST(TypeDataImport, CodesForCountsWithoutDataAndUnknownClasses) {
 }
 
 } // namespace
+
+namespace {
+
+// The indexes of a container read from a section are built at the first
+// lookup: every lookup answers as on the container written, and changes
+// after the read (a remove, a new insert) are seen by the next lookups.
+TEST(TypeSectionReading, LookupsAfterAReadAnswerAsOnTheContainerWritten) {
+    CIsTypeCont written;
+    putFull(written);
+    putPlain(written, kTypeB, "Tool.1.2");
+    const std::string bytes = ::written(written);
+    CIsTypeCont read;
+    ASSERT_EQ(readInto(read, bytes), 0u);
+    for (const CIsTypeCont* cont : {&written, &read}) {
+        SCOPED_TRACE(cont == &read ? "read" : "written");
+        EXPECT_EQ(cont->getTypeIdByName("AXIS_2.3.0"), kTypeA);
+        EXPECT_EQ(cont->getTypeIdByVIDName("Tool"), kTypeB);
+        EXPECT_EQ(cont->getTypeIDByRTID(RTTypeID{kFamily, 2, 7}), kTypeA);
+        EXPECT_EQ(cont->getTypeIDListByClass(TC_Library), std::vector<GUID>{kTypeB});
+    }
+    ASSERT_EQ(read.removeType(kTypeA), 0u);
+    EXPECT_TRUE(isNoType(read.getTypeIdByName("Axis_2.3.0")));
+    EXPECT_TRUE(isNoType(read.getTypeIDByRTID(RTTypeID{kFamily, 2, 7})));
+    // Read again over a container whose indexes were built: nothing stale stays.
+    CIsTypeCont other;
+    putPlain(other, kTypeA, "Other.1.0");
+    EXPECT_EQ(other.getTypeIdByName("Other.1.0"), kTypeA);
+    ASSERT_EQ(readInto(other, bytes), 0u);
+    EXPECT_TRUE(isNoType(other.getTypeIdByName("Other.1.0")));
+    EXPECT_EQ(other.getTypeIdByName("Tool.1.2"), kTypeB);
+    putPlain(other, makeGuid("C0000000-0000-0000-0000-00000000000C"), "Late.1.0");
+    EXPECT_EQ(other.getTypeIDListByClass(TC_Library).size(), 2u);
+}
+
+} // namespace
