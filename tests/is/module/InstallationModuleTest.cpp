@@ -8,6 +8,7 @@
 #include "platform/win/Module.h"
 #include "platform/win/Registry.h"
 #include "platform/win/TextConvert.h"
+#include "tests/co/ChildScenario.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +32,7 @@ using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
 class ModuleEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
+        if (dir) return; // set up already (a child scenario may come first)
         dir = std::make_unique<zeb::test::TempDir>();
         registry =
             std::make_unique<zeb::test::ScopedEnv>("ZEB_REGISTRY", dir->file("registry.reg"));
@@ -262,6 +264,55 @@ std::vector<std::string> texts(const VARIANT& v) {
     return out;
 }
 
+ZEB_CHILD_SCENARIO(importIntoAnotherInstallation) {
+    ModuleEnvironment().SetUp();
+    std::string out;
+    if (ModuleEnvironment::call("DllRegisterServer") != S_OK) return std::string("no registration");
+    ComPtr<IStorage> file;
+    if (FAILED(StgOpenStorage(zeb::toWide(std::getenv("ZEB_EXPORT_FILE")).c_str(), nullptr,
+                              STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0, &file)))
+        return std::string("no file");
+    {
+        auto core =
+            createByProgId<IMC_InternalInstallation>(u"CZEBIntInstallation.CZEBIntInstallation");
+        if (!core) return std::string("no installation");
+        DWORD ret = 1;
+        core->importTypeData(file.get(), &ret);
+        out += "import " + std::to_string(ret) + ";";
+        ComPtr<IMC_InstallNavigate> navigate;
+        core->QueryInterface(uuidof<IMC_InstallNavigate>(), reinterpret_cast<void**>(&navigate));
+        for (auto [name, id] :
+             {std::pair{"pack", kSamplePackType}, std::pair{"cam", kSampleCamType},
+              std::pair{"drive", makeGuid("5A3E1001-7B1C-4C2A-9E10-3D5F00000001")},
+              std::pair{"axis", makeGuid("5A3E1002-7B1C-4C2A-9E10-3D5F00000002")}}) {
+            BOOL is = FALSE;
+            navigate->isType(id, &is);
+            out += std::string(" ") + name + " " + std::to_string(is ? 1 : 0);
+        }
+        // Imported with its description: the runtime major version of the package.
+        ComPtr<IMC_InternalInstallClassification> registry;
+        ComPtr<IMC_InstallClassification> queries;
+        core->QueryInterface(uuidof<IMC_InternalInstallClassification>(),
+                             reinterpret_cast<void**>(&registry));
+        core->QueryInterface(uuidof<IMC_InstallClassification>(),
+                             reinterpret_cast<void**>(&queries));
+        registry->registerXPathQuery("rt", ".//*[ESType/@ESID=\"%estypeid\"]/ESType/@RTMajor",
+                                     &ret);
+        zeb::Variant result;
+        queries->getTypeDescrAttr(kSamplePackType, zeb::Bstr("rt"), &result, &ret);
+        const auto found = texts(result);
+        out += "; rt " + std::to_string(ret) + " " + (found.empty() ? "-" : found[0]);
+    }
+    // Unregistered, the classes can no longer be had by ProgID.
+    ModuleEnvironment::call("DllUnregisterServer");
+    CLSID clsid{};
+    out +=
+        "; unregistered " +
+        std::to_string(FAILED(CLSIDFromProgID(u"CZEBIntInstallation.CZEBIntInstallation", &clsid)));
+    ModuleEnvironment().TearDown(); // the child ends without the program's tear-down
+    return out;
+}
+
 // Named queries in every placeholder form, and a package exported with the
 // types it depends on and imported again by another object, all through the
 // facade's interfaces.
@@ -318,6 +369,20 @@ TEST(InstallationModule, QueriesAndTypeDataThroughTheFacade) {
 
         ASSERT_EQ(internal->exportTypeData(kSamplePackType, &exported, &ret), S_OK);
         ASSERT_EQ(ret, 0u);
+        // Into another installation, in another process with its own
+        // registry store and configuration directory, through a file.
+        const std::string file = ModuleEnvironment::dir->file("package.stg");
+        ComPtr<IStorage> onDisk;
+        ASSERT_EQ(StgCreateDocfile(zeb::toWide(file).c_str(),
+                                   STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &onDisk),
+                  S_OK);
+        ASSERT_EQ(exported->CopyTo(0, nullptr, nullptr, onDisk.get()), S_OK);
+        ASSERT_EQ(onDisk->Commit(0), S_OK);
+        onDisk.Release();
+        auto child = zeb::test::runChildScenario("importIntoAnotherInstallation",
+                                                 {{"ZEB_EXPORT_FILE", file}});
+        EXPECT_EQ(child.exitCode, 0);
+        EXPECT_EQ(child.output, "import 0; pack 1 cam 1 drive 1 axis 0; rt 0 3; unregistered 1");
         ASSERT_EQ(inst->removeType(kSamplePackType, &ret), S_OK);
         ASSERT_EQ(inst->removeType(kSampleCamType, &ret), S_OK);
         ASSERT_EQ(inst->saveChanges(&ret), S_OK);
