@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <new>
 #include <string>
@@ -34,15 +35,19 @@ thread_local ThreadInit t_init;
 // ---- class objects registered in the process -----------------------------
 
 struct Registration {
-    DWORD cookie;
     CLSID clsid;
     DWORD context;
     IUnknown* object; // holds one reference
+    uint64_t order;   // registration order: the latest registration of a class wins
 };
 
+// Indexed both ways: a process that registers thousands of classes (one per
+// type object) must not pay a scan of all of them for every activation.
 struct RegisteredClasses {
     std::mutex mutex;
-    std::vector<Registration> entries; // in registration order
+    std::map<DWORD, Registration> byCookie;
+    std::map<CLSID, std::map<uint64_t, DWORD>> byClass; // order -> cookie
+    uint64_t nextOrder = 1;
     DWORD nextCookie = 1;
 };
 
@@ -57,11 +62,15 @@ RegisteredClasses& registered() {
 IUnknown* findRegistered(REFCLSID clsid, DWORD context) {
     RegisteredClasses& r = registered();
     std::lock_guard lock(r.mutex);
-    for (auto it = r.entries.rbegin(); it != r.entries.rend(); ++it)
-        if (it->clsid == clsid && (it->context & context & kServerContexts)) {
-            it->object->AddRef();
-            return it->object;
+    const auto cls = r.byClass.find(clsid);
+    if (cls == r.byClass.end()) return nullptr;
+    for (auto it = cls->second.rbegin(); it != cls->second.rend(); ++it) {
+        const Registration& e = r.byCookie.at(it->second);
+        if (e.context & context & kServerContexts) {
+            e.object->AddRef();
+            return e.object;
         }
+    }
     return nullptr;
 }
 
@@ -239,9 +248,20 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* unknown, DWORD context, 
     try {
         RegisteredClasses& r = registered();
         std::lock_guard lock(r.mutex);
-        if (r.nextCookie == 0) ++r.nextCookie; // 0 is never a cookie
+        // 0 is never a cookie, and after a wrap a cookie still in use is skipped.
+        while (r.nextCookie == 0 || r.byCookie.count(r.nextCookie))
+            ++r.nextCookie;
         const DWORD id = r.nextCookie++;
-        r.entries.push_back(Registration{id, clsid, context, unknown});
+        const uint64_t order = r.nextOrder++;
+        r.byClass[clsid].emplace(order, id);
+        try {
+            r.byCookie.emplace(id, Registration{clsid, context, unknown, order});
+        } catch (...) {
+            auto cls = r.byClass.find(clsid);
+            cls->second.erase(order);
+            if (cls->second.empty()) r.byClass.erase(cls);
+            throw;
+        }
         unknown->AddRef();
         *cookie = id;
         return S_OK;
@@ -255,11 +275,13 @@ HRESULT CoRevokeClassObject(DWORD cookie) {
     {
         RegisteredClasses& r = registered();
         std::lock_guard lock(r.mutex);
-        auto it = std::find_if(r.entries.begin(), r.entries.end(),
-                               [&](const Registration& e) { return e.cookie == cookie; });
-        if (it == r.entries.end()) return CO_E_OBJNOTREG;
-        object = it->object;
-        r.entries.erase(it);
+        const auto it = r.byCookie.find(cookie);
+        if (it == r.byCookie.end()) return CO_E_OBJNOTREG;
+        object = it->second.object;
+        const auto cls = r.byClass.find(it->second.clsid);
+        cls->second.erase(it->second.order);
+        if (cls->second.empty()) r.byClass.erase(cls);
+        r.byCookie.erase(it);
     }
     // Released outside the lock: the object's destructor may use the runtime.
     object->Release();

@@ -10,6 +10,11 @@
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
 
+#include <memory>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace zeb {
@@ -52,6 +57,42 @@ bool hasContent(xmlNodePtr n) {
     }
 }
 
+// The XPath context and compiled expressions of this thread's selections.
+// Making a context registers every XPath function in a fresh hash table, and
+// compiling parses the text: done once per thread and expression instead of
+// once per selection, they no longer outweigh the selection itself when a
+// caller selects once per element of a large document. Nothing calls back
+// into our code while an expression is evaluated, so a selection never
+// re-enters this state.
+struct SelectionState {
+    struct CompFree {
+        void operator()(xmlXPathCompExprPtr p) const { xmlXPathFreeCompExpr(p); }
+    };
+    static constexpr size_t kCachedExpressions = 64;
+
+    xmlXPathContextPtr ctx = nullptr;
+    std::vector<std::pair<std::string, std::string>> namespaces; // registered in ctx
+    std::unordered_map<std::string, std::unique_ptr<xmlXPathCompExpr, CompFree>> compiled;
+
+    ~SelectionState() {
+        compiled.clear();
+        if (ctx) xmlXPathFreeContext(ctx);
+    }
+
+    xmlXPathCompExprPtr compile(const std::string& expr) {
+        if (auto found = compiled.find(expr); found != compiled.end()) return found->second.get();
+        ctx->doc = nullptr;
+        ctx->node = nullptr;
+        ctx->depth = 0;
+        std::unique_ptr<xmlXPathCompExpr, CompFree> comp(xmlXPathCtxtCompile(ctx, xc(expr)));
+        if (!comp) return nullptr;
+        if (compiled.size() >= kCachedExpressions) compiled.clear();
+        return compiled.emplace(expr, std::move(comp)).first->second.get();
+    }
+};
+
+thread_local SelectionState t_selection;
+
 // Collects a node-set result, skipping namespace nodes (they are not
 // libxml2 tree nodes and have no DOM object here).
 HRESULT evaluate(XmlDocument& owner, xmlNodePtr context, BSTR query,
@@ -63,25 +104,58 @@ HRESULT evaluate(XmlDocument& owner, xmlNodePtr context, BSTR query,
     // evaluation runs longer than their operation count.
     const XPathLimits limits;
     if (FAILED(checkXPathText(expr, limits, nullptr))) return E_FAIL;
-    xmlXPathContextPtr ctx = xmlXPathNewContext(context->doc);
-    if (!ctx) return E_OUTOFMEMORY;
+    SelectionState& st = t_selection;
+    if (!st.ctx) {
+        st.ctx = xmlXPathNewContext(nullptr);
+        if (!st.ctx) return E_OUTOFMEMORY;
+        st.ctx->error = [](void*, xmlErrorPtr) {};
+    }
+    xmlXPathContextPtr ctx = st.ctx;
+    // Prefixes are part of the compiled expression's meaning only through
+    // the context, so a change of bindings is applied before compiling.
+    if (owner.selectionNamespaces() != st.namespaces) {
+        xmlXPathRegisteredNsCleanup(ctx);
+        st.namespaces.clear();
+        for (const auto& [prefix, uri] : owner.selectionNamespaces())
+            if (xmlXPathRegisterNs(ctx, xc(prefix), xc(uri)) != 0) {
+                xmlXPathRegisteredNsCleanup(ctx);
+                return E_OUTOFMEMORY;
+            }
+        st.namespaces = owner.selectionNamespaces();
+    }
+    xmlXPathCompExprPtr comp = nullptr;
+    try {
+        comp = st.compile(expr);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    if (!comp) return E_FAIL;
+    ctx->doc = context->doc;
     ctx->node = context;
+    ctx->depth = 0;
+    ctx->contextSize = -1;
+    ctx->proximityPosition = -1;
     ctx->opLimit = limits.maxOperations;
-    ctx->error = [](void*, xmlErrorPtr) {};
-    for (const auto& [prefix, uri] : owner.selectionNamespaces())
-        xmlXPathRegisterNs(ctx, xc(prefix), xc(uri));
-    xmlXPathObjectPtr result = xmlXPathEval(xc(expr), ctx);
+    ctx->opCount = 0;
+    xmlXPathObjectPtr result = xmlXPathCompiledEval(comp, ctx);
+    // The context must not keep pointing into a document that may be freed.
+    ctx->doc = nullptr;
+    ctx->node = nullptr;
     HRESULT hr = S_OK;
     if (!result || result->type != XPATH_NODESET) {
         hr = E_FAIL;
     } else if (result->nodesetval) {
-        for (int i = 0; i < result->nodesetval->nodeNr; ++i) {
-            xmlNodePtr n = result->nodesetval->nodeTab[i];
-            if (n && n->type != XML_NAMESPACE_DECL) found.push_back(n);
+        try {
+            for (int i = 0; i < result->nodesetval->nodeNr; ++i) {
+                xmlNodePtr n = result->nodesetval->nodeTab[i];
+                if (n && n->type != XML_NAMESPACE_DECL) found.push_back(n);
+            }
+        } catch (const std::bad_alloc&) {
+            found.clear();
+            hr = E_OUTOFMEMORY;
         }
     }
     xmlXPathFreeObject(result);
-    xmlXPathFreeContext(ctx);
     return hr;
 }
 

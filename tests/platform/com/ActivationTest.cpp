@@ -15,6 +15,7 @@
 #include <chrono>
 #include <dlfcn.h>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -100,6 +101,54 @@ TEST_F(Activation, RegisteredClassIsCreatedByClsidAndProgIdUntilRevoked) {
     ComPtr<IProbe> gone;
     EXPECT_EQ(gone.CoCreateInstance(CLSID_Probe), REGDB_E_CLASSNOTREG);
     EXPECT_FALSE(gone);
+}
+
+// The latest registration of a class serves it in the contexts it was
+// registered for; revoking it brings back the one before. Thousands of other
+// classes registered around them change nothing.
+TEST_F(Activation, LatestMatchingRegistrationServesAClassAndRevokingItRestoresTheEarlier) {
+    std::vector<DWORD> others;
+    for (uint32_t i = 0; i < 2000; ++i) {
+        GUID other = CLSID_Probe;
+        other.Data1 = i;
+        DWORD c = 0;
+        ASSERT_EQ(CoRegisterClassObject(other, &zeb::ClassFactory<CProbe>::instance(),
+                                        CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &c),
+                  S_OK);
+        others.push_back(c);
+    }
+    ComPtr<IUnknown> first, second, third;
+    ASSERT_EQ(CProbe::createInstance(nullptr, IID_IUnknown, out(first)), S_OK);
+    ASSERT_EQ(CProbe::createInstance(nullptr, IID_IUnknown, out(second)), S_OK);
+    ASSERT_EQ(CProbe::createInstance(nullptr, IID_IUnknown, out(third)), S_OK);
+    DWORD c1 = 0, c2 = 0, c3 = 0;
+    ASSERT_EQ(
+        CoRegisterClassObject(CLSID_Probe, first, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &c1),
+        S_OK);
+    ASSERT_EQ(
+        CoRegisterClassObject(CLSID_Probe, second, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &c2),
+        S_OK);
+    ASSERT_EQ(
+        CoRegisterClassObject(CLSID_Probe, third, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &c3),
+        S_OK);
+    EXPECT_NE(c1, c2);
+    EXPECT_NE(c2, c3);
+    auto served = [](DWORD context) {
+        ComPtr<IUnknown> object;
+        CoGetClassObject(CLSID_Probe, context, nullptr, IID_IUnknown, out(object));
+        return object;
+    };
+    EXPECT_EQ(served(CLSCTX_INPROC_SERVER).get(), second.get());
+    EXPECT_EQ(served(CLSCTX_LOCAL_SERVER).get(), third.get());
+    EXPECT_EQ(served(CLSCTX_ALL).get(), third.get());
+    EXPECT_EQ(CoRevokeClassObject(c2), S_OK);
+    EXPECT_EQ(served(CLSCTX_INPROC_SERVER).get(), first.get());
+    EXPECT_EQ(CoRevokeClassObject(c3), S_OK);
+    EXPECT_EQ(served(CLSCTX_ALL).get(), first.get());
+    EXPECT_EQ(CoRevokeClassObject(c1), S_OK);
+    EXPECT_FALSE(served(CLSCTX_ALL));
+    for (DWORD c : others)
+        EXPECT_EQ(CoRevokeClassObject(c), S_OK);
 }
 
 TEST_F(Activation, PluginIsLoadedOnceThroughTheRegistryAndUnloadedWhenUnused) {

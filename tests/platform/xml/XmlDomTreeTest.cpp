@@ -353,6 +353,32 @@ TEST(XmlDomXPath, SelectionNamespacesBindPrefixes) {
     EXPECT_EQ(doc.document()->setProperty(unknown, Variant(u"x")), E_FAIL);
 }
 
+// One thread selects the same expression text in documents whose prefixes
+// are bound differently, and in one whose bindings change between the
+// selections: every selection follows the bindings of its document as they
+// are then, and one on a freed document leaves nothing behind.
+TEST(XmlDomXPath, RepeatedSelectionsFollowEachDocumentsCurrentBindings) {
+    DomDocument first = loaded("<R xmlns=\"urn:a\"><A>in a</A></R>");
+    DomDocument second = loaded("<R xmlns=\"urn:b\"><A>in b</A></R>");
+    first.setProperty(u"SelectionNamespaces", u"xmlns:p='urn:a'");
+    second.setProperty(u"SelectionNamespaces", u"xmlns:p='urn:b'");
+    for (int round = 0; round < 3; ++round) {
+        EXPECT_EQ(u8(first.selectSingleNode(u"/p:R/p:A").text()), "in a");
+        EXPECT_EQ(u8(second.selectSingleNode(u"/p:R/p:A").text()), "in b");
+    }
+    second.setProperty(u"SelectionNamespaces", u"xmlns:p='urn:a'");
+    EXPECT_FALSE(second.selectSingleNode(u"/p:R/p:A"));
+    second.setProperty(u"SelectionNamespaces", u"");
+    EXPECT_EQ(u8(first.selectSingleNode(u"/p:R/p:A").text()), "in a");
+    {
+        DomDocument passing = loaded("<R><A>gone</A></R>");
+        EXPECT_EQ(u8(passing.selectSingleNode(u"/R/A").text()), "gone");
+    }
+    DomDocument later = loaded("<R><A>later</A></R>");
+    EXPECT_EQ(u8(later.selectSingleNode(u"/R/A").text()), "later");
+    EXPECT_EQ(later.selectNodes(u"//A").size(), 1u);
+}
+
 TEST(XmlDomChanges, EveryChangeOfTheTreeCounts) {
     DomDocument doc = loaded("<R><A/></R>");
     uint64_t count = doc.changeCount();
