@@ -52,8 +52,9 @@ public:
     CAllocPoolImpl(const CAllocPoolImpl&) = delete;
     CAllocPoolImpl& operator=(const CAllocPoolImpl&) = delete;
 
-    // A block from `pool`, or `size` bytes from the general heap when pool is
-    // null or pooling is off. Throws std::bad_alloc when the heap is exhausted.
+    // A block from `pool` (`size` must not exceed its element size), or `size`
+    // bytes from the general heap when pool is null or pooling is off.
+    // Throws std::bad_alloc when the heap is exhausted.
     static void* allocate(CAllocPoolImpl* pool, size_t size);
     // Gives back a block taken from the same `pool` (or from the heap when
     // pool is null). A null block does nothing.
