@@ -1,5 +1,7 @@
 #include "base/falloc/String.h"
 
+#include "base/falloc/CAllocPoolImpl.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -47,14 +49,31 @@ uint32_t StringBuffer::blockSize(uint32_t capacity) noexcept {
     return block;
 }
 
-String::Rep* StringBuffer::allocate(uint32_t blockBytes) {
-    void* p = std::malloc(blockBytes);
-    if (!p) throw std::bad_alloc();
-    return static_cast<String::Rep*>(p);
+#ifndef ZEB_STRING_POOLS
+#define ZEB_STRING_POOLS 0
+#endif
+
+bool StringBuffer::pooled() noexcept {
+    return ZEB_STRING_POOLS != 0;
 }
 
-void StringBuffer::release(String::Rep* rep, uint32_t) noexcept {
-    std::free(rep);
+// Blocks of 16, 32 and 64 bytes come from the pools of those sizes when string
+// pooling is built in; every other block (and every block without it) comes
+// from the general heap. CAllocPoolImpl handles a null pool as the heap.
+static CAllocPoolImpl* poolOfBlock([[maybe_unused]] uint32_t blockBytes) noexcept {
+#if ZEB_STRING_POOLS
+    if (blockBytes == 16 || blockBytes == 32 || blockBytes == 64)
+        return CAllocPoolImpl::modulePool(blockBytes);
+#endif
+    return nullptr;
+}
+
+String::Rep* StringBuffer::allocate(uint32_t blockBytes) {
+    return static_cast<String::Rep*>(CAllocPoolImpl::allocate(poolOfBlock(blockBytes), blockBytes));
+}
+
+void StringBuffer::release(String::Rep* rep, uint32_t blockBytes) noexcept {
+    CAllocPoolImpl::release(poolOfBlock(blockBytes), rep);
 }
 
 String::ErrorHandler String::setErrorHandler(ErrorHandler handler) noexcept {

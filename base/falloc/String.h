@@ -15,8 +15,9 @@
 // (B - 12) and the characters with a terminating zero. B is 16 for a capacity
 // of 4 or less, else the smallest power of two from 16 up that holds the
 // capacity + 12. The empty string is one shared, read-only representation
-// that is never freed. Blocks come from StringBuffer (allocate/release), the
-// single place where a pooled allocator plugs in.
+// that is never freed. Blocks come from StringBuffer (allocate/release): with
+// the build option ZEB_STRING_POOLS those of 16, 32 and 64 bytes come from the
+// allocation pools of these sizes (CAllocPoolImpl), else all from the heap.
 //
 // Length limit: a buffer would have to reach 0x7FFFFFFF bytes for a capacity
 // above maxCapacity(). Such a request is refused: the error handler is called
@@ -117,4 +118,7 @@ struct StringBuffer {
     // A block of `blockBytes` bytes (throws std::bad_alloc when the heap is exhausted).
     static String::Rep* allocate(uint32_t blockBytes);
     static void release(String::Rep* rep, uint32_t blockBytes) noexcept;
+    // Whether blocks of 16, 32 and 64 bytes come from the allocation pools
+    // (build option ZEB_STRING_POOLS); all others always come from the heap.
+    static bool pooled() noexcept;
 };
