@@ -17,6 +17,8 @@
 #include "platform/com/TaskAllocator.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cassert>
 #include <charconv>
 #include <clocale>
@@ -94,11 +96,20 @@ ParsedNumber parseSigned(const char* p, const char* end, int32_t& out) noexcept 
     return {q, true};
 }
 
+// The value of a hexadecimal digit, -1 for any other character; a table,
+// since every GUID of a type section goes through it 32 times.
+constexpr std::array<int8_t, 256> kHexDigits = [] {
+    std::array<int8_t, 256> t{};
+    for (int c = 0; c < 256; ++c)
+        t[size_t(c)] = c >= '0' && c <= '9'   ? int8_t(c - '0')
+                       : c >= 'A' && c <= 'F' ? int8_t(c - 'A' + 10)
+                       : c >= 'a' && c <= 'f' ? int8_t(c - 'a' + 10)
+                                              : int8_t(-1);
+    return t;
+}();
+
 int hexValue(char c) noexcept {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
+    return kHexDigits[static_cast<unsigned char>(c)];
 }
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" at p (38 characters); `out` is
@@ -878,8 +889,12 @@ void FsSecCl::readWideUnits(uint32_t length, char16_t* s) {
         if (m_dwWinFill - m_dwWinPos >= 2) {
             const unsigned char* p = reinterpret_cast<unsigned char*>(m_buffer + m_dwWinPos);
             const uint32_t n = std::min<uint32_t>(length - i, (m_dwWinFill - m_dwWinPos) / 2);
-            for (uint32_t k = 0; k < n; ++k)
-                s[i + k] = char16_t(p[2 * k] | (p[2 * k + 1] << 8));
+            if constexpr (std::endian::native == std::endian::little) {
+                std::memcpy(s + i, p, size_t(n) * 2); // stored little-endian, as held here
+            } else {
+                for (uint32_t k = 0; k < n; ++k)
+                    s[i + k] = char16_t(p[2 * k] | (p[2 * k + 1] << 8));
+            }
             i += n;
             m_dwWinPos += 2 * n;
         } else { // a unit split across windows

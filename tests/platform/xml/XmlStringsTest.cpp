@@ -57,7 +57,15 @@ TEST(XmlStrings, Utf16BecomesUtf8AndALoneSurrogateIsRefused) {
     ASSERT_TRUE(narrowed(u"0123456789abcdefghij", out));
     EXPECT_EQ(out, "0123456789abcdefghij");
 
+    // The limits of each encoded length, and a pair across a word boundary.
+    ASSERT_TRUE(narrowed(u"abc\u007F\u0080\u07FF\u0800\uFFFDxyz\U00010000\U0010FFFF", out));
+    EXPECT_EQ(out, "abc\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBDxyz"
+                   "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
+
     out = "kept";
+    std::u16string swapped = u"abc\U0001F600d";
+    std::swap(swapped[3], swapped[4]); // low before high
+    EXPECT_FALSE(narrowed(swapped, out));
     std::u16string lone = u"abcdefghijklm\u00E4nop";
     lone[14] = char16_t(0xDC00);
     EXPECT_FALSE(narrowed(lone, out));
