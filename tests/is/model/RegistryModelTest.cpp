@@ -1,0 +1,1363 @@
+// The model-based random test of the whole installation: a long random
+// sequence of operations (types, attributes, snap-ins, extension types,
+// tools, queries, package files, export and import, save, reopen) runs on an
+// installation and on RegistryModel, and every answer (HRESULT, pRet,
+// returned values, lists, query results) must agree, the refused calls
+// (unknown identifiers, duplicates, removing what is absent) included.
+// Every few hundred operations the installation is saved and reopened in
+// this process, or saved and handed to a child process that goes on with
+// operations and saves of its own and is killed (SIGKILL) at a random
+// moment; the parent then reopens the file and finds in it the model state
+// of the last save the child completed or of the one in flight.
+//
+// ZEB_MODEL_SEED replays a run (each run prints its seed; apart from where
+// the kills fall, a seed fixes everything), ZEB_MODEL_OPS sets the number
+// of operations (default 100,000; 20,000 in the sanitizer builds, which
+// run ten to thirty times slower).
+#include "is/CZEBIntInstallation.h"
+
+#include "is/xml/DefaultStylesheets.h"
+#include "platform/com/Activation.h"
+#include "platform/com/Guid.h"
+#include "platform/com/SafeArray.h"
+#include "platform/com/TaskAllocator.h"
+#include "platform/com/Variant.h"
+#include "platform/win/TextConvert.h"
+#include "samples/CSampleProjectHdl.h"
+#include "samples/SampleIds.h"
+#include "tests/co/ChildScenario.h"
+#include "tests/is/ScriptedExtension.h"
+#include "tests/is/ScriptedTool.h"
+#include "tests/is/model/RegistryModel.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+using namespace zeb::model;
+using Clock = std::chrono::steady_clock;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+long long envNumber(const char* name, long long fallback) {
+    const char* text = std::getenv(name);
+    if (!text || !*text) return fallback;
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    return end && *end == 0 ? value : fallback;
+}
+
+// ---- the pools the operations draw from
+
+constexpr uint32_t kNumbered = 40; // numbered sample types (device types with a runtime id)
+constexpr uint32_t kGeneric = 16;  // generic types made through the type class factory
+constexpr uint32_t kSnapIns = 5;
+constexpr uint32_t kExtensions = 4;
+constexpr uint32_t kTools = 4;
+constexpr uint32_t kQueryIds = 5;
+constexpr GUID kInternalTypeId = makeGuid("A562FDF0-F9DE-11D3-A6DD-00500439C839");
+constexpr DWORD kAccessToolClsid = 0x71E8B036u;
+constexpr DWORD kAccessClearCache = 0x2A95C4D3u;
+
+enum Kind : uint8_t {
+    kGenericId = 1,
+    kAlienId,
+    kSnapIn,
+    kExtClsid,
+    kExtTypeId,
+    kToolId,
+    kToolClsid,
+    kAlienClsid
+};
+
+GUID poolGuid(Kind kind, uint32_t n) {
+    GUID g = makeGuid("00000000-3D1E-4A77-9B0C-5E1D00000000");
+    g.Data1 = n;
+    g.Data4[7] = kind;
+    return g;
+}
+
+std::string genericName(uint32_t i) {
+    return "ModelGen" + std::to_string(i) + ".1.0";
+}
+std::string extensionName(uint32_t k) {
+    return "Ext" + std::to_string(k);
+}
+std::string toolName(uint32_t k) {
+    return "Tool" + std::to_string(k) + ".1.0";
+}
+std::string queryId(uint32_t k) {
+    return "q" + std::to_string(k);
+}
+std::string idText(const GUID& id) {
+    return zeb::guidToString(id);
+}
+
+// The XPaths the queries are registered with.
+std::vector<std::string> xpaths() {
+    return {"//ESType/@ESName",
+            "//ESType[@ESID='" + idText(zeb::samples::numberedTypeId(0)) + "']/@ESName",
+            "//ESType[@ESID='" + idText(poolGuid(kGenericId, 0)) + "']/@ESName", "//ESType",
+            "//Package//File/@Name"};
+}
+
+// The class objects of the outside components, registered in this process:
+// the numbered types, the extension objects, the tool objects and the
+// generic type's server. The same in the parent and in every child.
+class World {
+public:
+    World() {
+        zeb::samples::registerServer();
+        for (uint32_t i = 0; i < kNumbered; ++i) {
+            ComPtr<IUnknown> factory;
+            zeb::samples::numberedTypeClassObject(i, &factory);
+            add(zeb::samples::numberedTypeClsid(i), factory);
+        }
+        for (uint32_t k = 0; k < kExtensions; ++k) {
+            auto script = std::make_shared<zeb::test::ExtensionScript>();
+            script->name = extensionName(k);
+            script->extTypeId = poolGuid(kExtTypeId, k);
+            ComPtr<zeb::test::CScriptedExtensionFactory> factory;
+            zeb::test::CScriptedExtensionFactory::createObject(&factory, script);
+            add(poolGuid(kExtClsid, k), static_cast<IClassFactory*>(factory.get()));
+        }
+        for (uint32_t k = 0; k < kTools; ++k) {
+            ComPtr<zeb::test::CScriptedToolFactory> factory;
+            zeb::test::CScriptedToolFactory::createObject(
+                &factory, std::make_shared<zeb::test::ToolScript>());
+            add(poolGuid(kToolClsid, k), static_cast<IClassFactory*>(factory.get()));
+        }
+    }
+    ~World() {
+        for (DWORD cookie : m_cookies)
+            CoRevokeClassObject(cookie);
+    }
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+private:
+    void add(const CLSID& clsid, IUnknown* factory) {
+        DWORD cookie = 0;
+        CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+        m_cookies.push_back(cookie);
+    }
+    std::vector<DWORD> m_cookies;
+};
+
+// One open installation with the project handler that extension objects
+// are made through.
+struct Session {
+    ComPtr<CZEBIntInstallation> inst;
+    ComPtr<CSampleProjectHdl> hdl;
+
+    bool open(const std::string& config) {
+        if (CZEBIntInstallation::createObject(&inst, config) != S_OK || !inst->isFileOpen() ||
+            inst->isReadOnly())
+            return false;
+        if (CSampleProjectHdl::createObject(&hdl) != S_OK) return false;
+        hdl->setInstallation(static_cast<IMC_Installation*>(inst.get()));
+        ComPtr<IMC_PrjHdlHolder> holder;
+        hdl->getProjectHdlHolder(&holder);
+        inst->setPrjHdlHolder(holder);
+        return true;
+    }
+    void close() {
+        inst.Release(); // cached objects die and may call back through the handler
+        if (hdl) hdl->setInstallation(nullptr);
+        hdl.Release();
+    }
+};
+
+std::string narrow(const char16_t* text, size_t n) {
+    return zeb::toNarrow(std::u16string_view(text, n));
+}
+std::string narrow(BSTR text) {
+    return text ? narrow(text, SysStringLen(text)) : std::string("(null)");
+}
+std::string narrow(const std::u16string& text) {
+    return narrow(text.data(), text.size());
+}
+
+// What an installation holds, read through its interface (and, for the
+// tools and queries that no interface lists, through its containers).
+ModelState readState(CZEBIntInstallation& inst) {
+    ModelState state;
+    state.internalType = false;
+    DWORD count = 0, ret = 0;
+    GUID* ids = nullptr;
+    inst.getTypeIDList(&count, &ids);
+    for (DWORD i = 0; i < count; ++i) {
+        if (ids[i] == kInternalTypeId) {
+            state.internalType = true;
+            continue;
+        }
+        ModelType t;
+        char* name = nullptr;
+        inst.getTypeNameByID(ids[i], &name, &ret);
+        t.name = name ? name : "";
+        CoTaskMemFree(name);
+        LONG typeClass = 0;
+        inst.getTypeClass(ids[i], &typeClass, &ret);
+        t.typeClass = typeClass;
+        DWORD n = 0;
+        ZEB_AttrPair* pairs = nullptr;
+        inst.getAttrListByTypeID(ids[i], &n, &pairs, &ret);
+        for (DWORD k = 0; k < n; ++k) {
+            t.attributes[std::u16string(pairs[k].key, SysStringLen(pairs[k].key))] =
+                std::u16string(pairs[k].value, SysStringLen(pairs[k].value));
+            SysFreeString(pairs[k].key);
+            SysFreeString(pairs[k].value);
+        }
+        CoTaskMemFree(pairs);
+        GUID* list = nullptr;
+        inst.getSnapInListByTypeID(ids[i], &n, &list, &ret);
+        t.snapIns.assign(list, list + n);
+        CoTaskMemFree(list);
+        inst.getDefaultSnapInByTypeID(ids[i], &t.defaultSnapIn, &ret);
+        inst.getExtensionTypeIDListByTypeID(ids[i], &n, &list, &ret);
+        for (DWORD k = 0; k < n; ++k) {
+            char* extName = nullptr;
+            inst.getExtensionTypeNameByTypeID(ids[i], list[k], &extName, &ret);
+            // Only pool extensions are ever listed: the CLSID follows from the identifier.
+            t.extensions[list[k]] =
+                ModelExtension{extName ? extName : "", poolGuid(kExtClsid, list[k].Data1)};
+            CoTaskMemFree(extName);
+        }
+        CoTaskMemFree(list);
+        state.types[ids[i]] = std::move(t);
+    }
+    CoTaskMemFree(ids);
+    for (uint32_t k = 0; k < kTools; ++k)
+        if (const CIsToolInstallEntry* tool = inst.toolCont().findEntry(poolGuid(kToolId, k)))
+            state.tools[poolGuid(kToolId, k)] =
+                ModelTool{std::string(tool->m_name.view()), tool->m_clsid, tool->m_value};
+    for (uint32_t k = 0; k < kQueryIds; ++k)
+        if (const String* xpath = inst.xpathMap().find(String(queryId(k).c_str())))
+            state.queries[queryId(k)] = std::string(xpath->view());
+    return state;
+}
+
+// Where two states differ, for the failure message.
+std::string difference(const ModelState& found, const ModelState& expected) {
+    std::ostringstream out;
+    for (const auto& [id, t] : expected.types) {
+        auto it = found.types.find(id);
+        if (it == found.types.end())
+            out << "type " << t.name << " missing; ";
+        else if (!(it->second == t)) {
+            const ModelType& f = it->second;
+            out << "type " << t.name << " differs (name " << f.name << ", class " << f.typeClass
+                << "/" << t.typeClass << ", attributes " << f.attributes.size() << "/"
+                << t.attributes.size() << ", snap-ins " << f.snapIns.size() << "/"
+                << t.snapIns.size() << ", default "
+                << (f.effectiveDefault() == t.effectiveDefault() ? "same" : "other")
+                << ", extensions " << f.extensions.size() << "/" << t.extensions.size() << "); ";
+        }
+    }
+    for (const auto& [id, t] : found.types)
+        if (!expected.types.count(id)) out << "type " << t.name << " extra; ";
+    if (found.tools != expected.tools)
+        out << "tools " << found.tools.size() << "/" << expected.tools.size() << "; ";
+    if (found.internalType != expected.internalType)
+        out << "internal type " << found.internalType << "/" << expected.internalType << "; ";
+    if (found.queries != expected.queries)
+        out << "queries " << found.queries.size() << "/" << expected.queries.size() << "; ";
+    return out.str();
+}
+
+// A digest of a state: a child reports it with each save, so that a run
+// that went another way than its model shows as such.
+std::string digest(const ModelState& state) {
+    std::ostringstream out;
+    for (const auto& [id, t] : state.types) {
+        out << idText(id) << t.name << t.typeClass << idText(t.effectiveDefault());
+        for (const auto& [key, value] : t.attributes)
+            out << narrow(key) << "=" << narrow(value) << ";";
+        for (const GUID& snapIn : t.snapIns)
+            out << idText(snapIn);
+        for (const auto& [extId, ext] : t.extensions)
+            out << idText(extId) << ext.name;
+    }
+    for (const auto& [id, tool] : state.tools)
+        out << idText(id) << tool.name << idText(tool.clsid) << tool.value;
+    for (const auto& [id, xpath] : state.queries)
+        out << id << xpath;
+    out << state.internalType;
+    return std::to_string(std::hash<std::string>{}(out.str()));
+}
+
+// A storage an export gave, and the type as it was exported (none when the
+// export was refused: the storage then holds nothing to import).
+struct Export {
+    ComPtr<IStorage> storage;
+    GUID typeId{};
+    std::optional<ModelType> type;
+};
+
+// Draws operations, runs each on the installation (when there is one) and
+// on the model, and compares the answers. The drawing depends only on the
+// random engine and the model, so a run without an installation follows
+// the model through the same operations.
+class Driver {
+public:
+    Driver(RegistryModel& model, uint64_t seed, bool saves)
+        : m_model(model), m_random(seed), m_saves(saves) {}
+
+    void attach(CZEBIntInstallation* inst) { m_inst = inst; }
+    // The first divergence ("" while there is none).
+    const std::string& divergence() const { return m_divergence; }
+    uint64_t operations() const { return m_ops; }
+    std::mt19937_64& random() { return m_random; }
+    // A save the driver made is the state a reopen returns to.
+    const ModelState& lastSaved() const { return m_lastSaved; }
+    void setLastSaved(const ModelState& state) { m_lastSaved = state; }
+    // Exports from another process hold storages of that process.
+    void forgetExports() { m_exports.clear(); }
+
+    void step() {
+        ++m_ops;
+        static const std::vector<std::pair<int, void (Driver::*)()>> table = {
+            {8, &Driver::addNumbered},      {6, &Driver::addGeneric},
+            {3, &Driver::removeType},       {2, &Driver::removeTypeByClass},
+            {7, &Driver::setAttribute},     {3, &Driver::removeAttribute},
+            {4, &Driver::getAttribute},     {2, &Driver::getAttributeList},
+            {4, &Driver::addSnapIn},        {3, &Driver::removeSnapIn},
+            {2, &Driver::setDefaultSnapIn}, {3, &Driver::getDefaultSnapIn},
+            {2, &Driver::getSnapInList},    {4, &Driver::addExtension},
+            {2, &Driver::removeExtension},  {3, &Driver::extensionLookups},
+            {3, &Driver::addTool},          {2, &Driver::removeTool},
+            {2, &Driver::toolLookups},      {2, &Driver::registerQuery},
+            {1, &Driver::unregisterQuery},  {4, &Driver::runQuery},
+            {1, &Driver::addPackageFile},   {1, &Driver::removePackageFile},
+            {5, &Driver::nameLookups},      {2, &Driver::typeLists},
+            {2, &Driver::runtimeLookups},   {2, &Driver::exportType},
+            {2, &Driver::importType},       {1, &Driver::save},
+        };
+        static const int total = [] {
+            int sum = 0;
+            for (const auto& entry : table)
+                sum += entry.first;
+            return sum;
+        }();
+        int pick = int(below(uint32_t(total)));
+        for (const auto& [weight, op] : table) {
+            if (pick < weight) {
+                (this->*op)();
+                return;
+            }
+            pick -= weight;
+        }
+    }
+
+    // Reads the whole installation and compares it with the model.
+    void checkAll(const char* when) {
+        if (!m_inst || !m_divergence.empty()) return;
+        const ModelState found = readState(*m_inst);
+        if (!(found == m_model.state))
+            diverge(std::string(when) + ": " + difference(found, m_model.state));
+    }
+
+private:
+    uint32_t below(uint32_t n) { return uint32_t(m_random() % n); }
+    bool chance(uint32_t percent) { return below(100) < percent; }
+    template <class T> const T& oneOf(const std::vector<T>& items) {
+        return items[below(uint32_t(items.size()))];
+    }
+
+    void diverge(const std::string& what) {
+        if (m_divergence.empty())
+            m_divergence = "operation " + std::to_string(m_ops) + " (" + m_op + "): " + what;
+    }
+    // Compares one answer.
+    template <class A, class B> void same(const char* what, const A& found, const B& expected) {
+        if (!(found == expected)) {
+            std::ostringstream out;
+            out << what << " is " << show(found) << ", expected " << show(expected);
+            diverge(out.str());
+        }
+    }
+    static std::string show(DWORD v) {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%X", unsigned(v));
+        return text;
+    }
+    static std::string show(long v) { return std::to_string(v); }
+    static std::string show(int v) { return std::to_string(v); }
+    static std::string show(const GUID& v) { return idText(v); }
+    static std::string show(const std::string& v) { return "\"" + v + "\""; }
+    static std::string show(const std::u16string& v) { return "\"" + narrow(v) + "\""; }
+    template <class T> static std::string show(const std::vector<T>& v) {
+        std::string text = "[";
+        for (const T& item : v)
+            text += (text.size() > 1 ? " " : "") + show(item);
+        return text + "]";
+    }
+    template <class K, class V> static std::string show(const std::map<K, V>& v) {
+        std::string text = "{";
+        for (const auto& [key, value] : v)
+            text += (text.size() > 1 ? " " : "") + show(key) + "=" + show(value);
+        return text + "}";
+    }
+
+    // A type identifier: mostly one the model holds, else any of the pools.
+    GUID anyTypeId(bool internal = false) {
+        if (!m_model.state.types.empty() && chance(70)) {
+            auto it = m_model.state.types.begin();
+            std::advance(it, below(uint32_t(m_model.state.types.size())));
+            return it->first;
+        }
+        switch (below(internal ? 4 : 3)) {
+        case 0:
+            return zeb::samples::numberedTypeId(below(kNumbered));
+        case 1:
+            return poolGuid(kGenericId, below(kGeneric));
+        case 2:
+            return poolGuid(kAlienId, below(kGeneric));
+        default:
+            return kInternalTypeId;
+        }
+    }
+    std::string typeLabel(const GUID& id) {
+        if (const ModelType* t = m_model.type(id)) return t->name;
+        return id == kInternalTypeId ? "internal" : idText(id);
+    }
+    // A name: of a type the model holds (in another letter case now and
+    // then), or one no type has.
+    std::string anyName() {
+        if (!m_model.state.types.empty() && chance(70)) {
+            auto it = m_model.state.types.begin();
+            std::advance(it, below(uint32_t(m_model.state.types.size())));
+            std::string name = it->second.name;
+            if (chance(30))
+                for (char& c : name)
+                    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+            return name;
+        }
+        return chance(50) ? zeb::samples::numberedTypeName(below(kNumbered))
+                          : genericName(below(kGeneric));
+    }
+
+    // ---- types
+
+    void addNumbered() {
+        const uint32_t n = below(kNumbered);
+        const long typeClass = chance(90) ? 0 : oneOf<long>({6, 8, 9, -1});
+        const GUID id = zeb::samples::numberedTypeId(n);
+        m_op = "addTypeByClass " + zeb::samples::numberedTypeName(n) + " class " +
+               std::to_string(typeClass);
+        const bool clsidUsed = m_model.type(id) != nullptr;
+        const DWORD expected =
+            m_model.addTypeByClass(id, zeb::samples::numberedTypeName(n), typeClass, clsidUsed);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->addTypeByClass(zeb::samples::numberedTypeClsid(n), typeClass, &ret),
+             S_OK);
+        same("pRet", ret, expected);
+    }
+
+    void addGeneric() {
+        const uint32_t i = below(kGeneric);
+        GUID id = poolGuid(kGenericId, i);
+        std::string name = genericName(i);
+        long typeClass = oneOf<long>({8, 8, 8, 0, 7, 4});
+        bool noType = false;
+        const uint32_t variant = below(100);
+        if (variant < 5) {
+            typeClass = oneOf<long>({3, 5, 6});
+        } else if (variant < 15) {
+            name = "ModelGen" + std::to_string(i); // no version
+        } else if (variant < 25 && !m_model.state.types.empty()) {
+            // Another identifier under the name of a type present, in capitals.
+            id = poolGuid(kAlienId, i);
+            auto it = m_model.state.types.begin();
+            std::advance(it, below(uint32_t(m_model.state.types.size())));
+            name = it->second.name;
+            for (char& c : name)
+                if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+        } else if (variant < 30) {
+            id = GUID_NOTYPE;
+            noType = true;
+        }
+        m_op = "addTypeByClass generic " + idText(id) + " \"" + name + "\" class " +
+               std::to_string(typeClass);
+        const DWORD expected = m_model.addGenericType(id, name, typeClass, noType);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT",
+             m_inst->addTypeByClass(CLSID_SampleGenericType, typeClass, id, name.c_str(), &ret),
+             S_OK);
+        same("pRet", ret, expected);
+    }
+
+    void removeType() {
+        const GUID id = anyTypeId(true);
+        m_op = "removeType " + typeLabel(id);
+        // The container's own type (class 6) goes like any other.
+        DWORD expected = 0;
+        if (id == kInternalTypeId) {
+            expected = m_model.state.internalType ? kOk : kPretTypeId;
+            m_model.state.internalType = false;
+        } else {
+            expected = m_model.removeType(id);
+        }
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->removeType(id, &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    void removeTypeByClass() {
+        const GUID id = anyTypeId(true);
+        const long typeClass = oneOf<long>({0, 0, 8, 8, 7, 4, 1, 6, 9});
+        m_op = "removeTypeByClass " + typeLabel(id) + " class " + std::to_string(typeClass);
+        DWORD expected = 0;
+        if (id == kInternalTypeId) // class 6 is refused before the type is looked at
+            expected = (typeClass == 6 || typeClass == 9) ? kPretBadClass : kPretProgramType;
+        else
+            expected = m_model.removeTypeByClass(id, typeClass);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->removeTypeByClass(id, typeClass, &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    // ---- attributes
+
+    std::u16string anyKey() {
+        return oneOf<std::u16string>(
+            {u"BI_Order", u"BI_Group", u"PBI_Note", u"PBI_Z", u"bi_lower", u"XBI_Bad", u""});
+    }
+
+    void setAttribute() {
+        const GUID id = anyTypeId();
+        const std::u16string key = anyKey();
+        const std::u16string value =
+            chance(30) ? oneOf<std::u16string>({u"", u"a b", u"zw\u00f6lf", u"<&>\"'"})
+                       : zeb::toWide(std::to_string(below(1000)));
+        m_op = "setAttributeByTypeID " + typeLabel(id) + " " + narrow(key) + "=" + narrow(value);
+        const DWORD expected = m_model.setAttribute(id, key, value);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        zeb::Bstr k(key), v(value);
+        same("HRESULT", m_inst->setAttributeByTypeID(id, k, v, &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    void removeAttribute() {
+        const GUID id = anyTypeId();
+        const std::u16string key = anyKey();
+        m_op = "removeAttributeByTypeID " + typeLabel(id) + " " + narrow(key);
+        const DWORD expected = m_model.removeAttribute(id, key);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        zeb::Bstr k(key);
+        same("HRESULT", m_inst->removeAttributeByTypeID(id, k, &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    void getAttribute() {
+        const GUID id = anyTypeId();
+        const std::u16string key = anyKey();
+        m_op = "getAttributeByTypeID " + typeLabel(id) + " " + narrow(key);
+        const ModelType* t = m_model.type(id);
+        DWORD expected = t ? kPretNotFound : kPretTypeId;
+        std::string value = "(null)";
+        if (t) {
+            auto it = t->attributes.find(key);
+            if (it != t->attributes.end()) {
+                expected = kOk;
+                value = narrow(it->second);
+            }
+        }
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        BSTR found = nullptr;
+        zeb::Bstr k(key);
+        same("HRESULT", m_inst->getAttributeByTypeID(id, k, &found, &ret), S_OK);
+        same("pRet", ret, expected);
+        same("value", narrow(found), value);
+        SysFreeString(found);
+    }
+
+    void getAttributeList() {
+        const GUID id = anyTypeId();
+        m_op = "getAttrListByTypeID " + typeLabel(id);
+        const ModelType* t = m_model.type(id);
+        const bool pe = chance(50);
+        // Every draw comes before this: a run without an installation draws the same.
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD, count = 99;
+        ZEB_AttrPair* pairs = nullptr;
+        same("HRESULT",
+             pe ? m_inst->getAttributes(id, &count, &pairs, &ret)
+                : m_inst->getAttrListByTypeID(id, &count, &pairs, &ret),
+             S_OK);
+        // These answer the container's code as it is.
+        same("pRet", ret, DWORD(t ? 0 : 10));
+        std::map<std::u16string, std::u16string> found;
+        for (DWORD k = 0; k < count; ++k) {
+            found[std::u16string(pairs[k].key, SysStringLen(pairs[k].key))] =
+                std::u16string(pairs[k].value, SysStringLen(pairs[k].value));
+            SysFreeString(pairs[k].key);
+            SysFreeString(pairs[k].value);
+        }
+        CoTaskMemFree(pairs);
+        same("count", count, DWORD(t ? t->attributes.size() : 0));
+        same("attributes", found, t ? t->attributes : std::map<std::u16string, std::u16string>{});
+        ZEB_AttrBlock block{};
+        ret = 0xDEAD;
+        same("HRESULT", m_inst->getAttributes(id, &block, &ret), S_OK);
+        same("pRet of the block", ret, DWORD(t ? 0 : 10));
+    }
+
+    // ---- snap-ins
+
+    GUID anySnapIn() { return poolGuid(kSnapIn, below(kSnapIns)); }
+
+    void addSnapIn() {
+        const GUID id = anyTypeId();
+        const GUID snapIn = anySnapIn();
+        m_op = "addSnapInByTypeID " + typeLabel(id) + " " + idText(snapIn);
+        const DWORD expected = m_model.addSnapIn(id, snapIn);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->addSnapInByTypeID(id, snapIn, &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    void removeSnapIn() {
+        const GUID id = anyTypeId();
+        const GUID snapIn = anySnapIn();
+        m_op = "removeSnapInByTypeID " + typeLabel(id) + " " + idText(snapIn);
+        const DWORD expected = m_model.removeSnapIn(id, snapIn);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->removeSnapInByTypeID(id, snapIn, &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    void setDefaultSnapIn() {
+        const GUID id = anyTypeId();
+        const GUID snapIn = anySnapIn();
+        m_op = "setDefaultSnapInByTypeID " + typeLabel(id) + " " + idText(snapIn);
+        const DWORD expected = m_model.setDefaultSnapIn(id, snapIn);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->setDefaultSnapInByTypeID(id, snapIn, &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    void getDefaultSnapIn() {
+        const GUID id = anyTypeId();
+        m_op = "getDefaultSnapInByTypeID " + typeLabel(id);
+        const ModelType* t = m_model.type(id);
+        const DWORD expected = !t ? kPretTypeId : t->snapIns.empty() ? kPretEmpty : kOk;
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        GUID found = GUID_NULL;
+        same("HRESULT", m_inst->getDefaultSnapInByTypeID(id, &found, &ret), S_OK);
+        same("pRet", ret, expected);
+        same("snap-in", found, expected == kOk ? t->effectiveDefault() : GUID_NOTYPE);
+    }
+
+    void getSnapInList() {
+        const GUID id = anyTypeId();
+        m_op = "getSnapInListByTypeID " + typeLabel(id);
+        const ModelType* t = m_model.type(id);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD, count = 99;
+        GUID* list = nullptr;
+        same("HRESULT", m_inst->getSnapInListByTypeID(id, &count, &list, &ret), S_OK);
+        same("pRet", ret, t ? kOk : kPretTypeId);
+        same("snap-ins", std::vector<GUID>(list, list + count),
+             t ? t->snapIns : std::vector<GUID>{});
+        CoTaskMemFree(list);
+    }
+
+    // ---- extension types
+
+    void addExtension() {
+        const GUID id = anyTypeId();
+        const uint32_t k = below(kExtensions);
+        GUID clsid = poolGuid(kExtClsid, k);
+        std::string name = extensionName(k), objectName = extensionName(k);
+        const uint32_t variant = below(100);
+        if (variant < 10) {
+            name = extensionName(below(kExtensions)); // may not be the object's name
+        } else if (variant < 20) {
+            name = "EXT" + std::to_string(k); // the object's name in other letters
+        } else if (variant < 25) {
+            clsid = poolGuid(kAlienClsid, k); // no such class
+            objectName.clear();
+        }
+        m_op = "addExtensionTypeByTypeID " + typeLabel(id) + " " + name + " " + idText(clsid);
+        DWORD expected = 0;
+        if (objectName.empty()) {
+            // Refused before the object is asked for when the name is listed.
+            const ModelType* t = m_model.type(id);
+            expected = kPretTypeId;
+            if (t) {
+                expected = kPretNotCreated;
+                for (const auto& [extId, ext] : t->extensions)
+                    if (folded(ext.name) == folded(name) || ext.clsid == clsid)
+                        expected = kPretAlreadyPresent;
+            }
+        } else {
+            expected = m_model.addExtension(id, name, clsid, objectName, poolGuid(kExtTypeId, k));
+        }
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->addExtensionTypeByTypeID(id, name.c_str(), clsid, &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    GUID anyExtTypeId() {
+        return chance(90) ? poolGuid(kExtTypeId, below(kExtensions))
+                          : poolGuid(kAlienId, below(kExtensions));
+    }
+
+    void removeExtension() {
+        const GUID id = anyTypeId();
+        const GUID ext = anyExtTypeId();
+        m_op = "removeExtensionTypeByTypeID " + typeLabel(id) + " " + idText(ext);
+        const DWORD expected = m_model.removeExtension(id, ext);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->removeExtensionTypeByTypeID(id, ext, &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    void extensionLookups() {
+        const GUID id = anyTypeId();
+        const GUID ext = anyExtTypeId();
+        m_op = "extension lookups " + typeLabel(id) + " " + idText(ext);
+        const ModelType* t = m_model.type(id);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD, count = 99;
+        GUID* list = nullptr;
+        same("HRESULT", m_inst->getExtensionTypeIDListByTypeID(id, &count, &list, &ret), S_OK);
+        same("pRet of the list", ret, t ? kOk : kPretTypeId);
+        std::vector<GUID> expectedList;
+        if (t)
+            for (const auto& entry : t->extensions)
+                expectedList.push_back(entry.first);
+        same("extension list", std::vector<GUID>(list, list + count), expectedList);
+        CoTaskMemFree(list);
+        char* name = nullptr;
+        ret = 0xDEAD;
+        same("HRESULT", m_inst->getExtensionTypeNameByTypeID(id, ext, &name, &ret), S_OK);
+        const ModelExtension* e = nullptr;
+        if (t) {
+            auto it = t->extensions.find(ext);
+            if (it != t->extensions.end()) e = &it->second;
+        }
+        same("pRet of the name", ret, !t ? kPretTypeId : e ? kOk : kPretNotFound);
+        same("name", std::string(name ? name : "(null)"), e ? e->name : std::string());
+        CoTaskMemFree(name);
+        BOOL is = 7;
+        same("HRESULT", m_inst->isExtensionType(id, ext, &is), S_OK);
+        same("isExtensionType", is, e ? TRUE : FALSE);
+    }
+
+    // ---- tools
+
+    void addTool() {
+        const GUID id = poolGuid(kToolId, below(kTools));
+        std::string name = toolName(below(kTools));
+        if (chance(10)) name = "Tool" + std::to_string(below(kTools)); // no version
+        if (chance(10))
+            for (char& c : name)
+                if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+        const GUID clsid = poolGuid(kToolClsid, below(kTools));
+        const DWORD value = DWORD(below(100000));
+        m_op = "addTool " + idText(id) + " " + name + " " + idText(clsid);
+        const DWORD expected = m_model.addTool(id, name, clsid, value);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        const std::u16string wide = zeb::toWide(name);
+        same("HRESULT", m_inst->addTool(id, wide.c_str(), clsid, value, &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    void removeTool() {
+        const GUID id = poolGuid(kToolId, below(kTools + 1));
+        m_op = "removeToolByToolTypeID " + idText(id);
+        const DWORD expected = m_model.removeTool(id);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->removeToolByToolTypeID(id, &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    void toolLookups() {
+        const GUID id = poolGuid(kToolId, below(kTools + 1));
+        const DWORD access = oneOf<DWORD>({kAccessToolClsid, kAccessClearCache, 0x12345678u});
+        m_op = "tool lookups " + idText(id);
+        auto it = m_model.state.tools.find(id);
+        const bool present = it != m_model.state.tools.end();
+        if (!m_inst) return;
+        BOOL is = 7;
+        same("HRESULT", m_inst->isTool(id, &is), S_OK);
+        same("isTool", is, present ? TRUE : FALSE);
+        CLSID clsid = GUID_NOTYPE;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->getClsidByToolTypeID(id, access, &clsid, &ret), S_OK);
+        if (access == 0x12345678u) {
+            same("pRet", ret, kPretProtection);
+            same("CLSID", clsid, GUID_NULL);
+        } else {
+            same("pRet", ret, present ? kOk : kPretToolAbsent);
+            same("CLSID", clsid, present ? it->second.clsid : GUID_NULL);
+        }
+    }
+
+    // ---- queries
+
+    void registerQuery() {
+        const std::string id = queryId(below(kQueryIds));
+        const std::string xpath = oneOf(xpaths());
+        m_op = "registerXPathQuery " + id + " " + xpath;
+        const DWORD expected = m_model.registerQuery(id, xpath);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->registerXPathQuery(id.c_str(), xpath.c_str(), &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    void unregisterQuery() {
+        const std::string id = queryId(below(kQueryIds));
+        m_op = "unregisterXPathQuery " + id;
+        const DWORD expected = m_model.unregisterQuery(id);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->unregisterXPathQuery(id.c_str(), &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    void runQuery() {
+        const std::string id = queryId(below(kQueryIds));
+        m_op = "getTypeDescr " + id;
+        // What the document answers: the names of the class elements the
+        // query selects.
+        DWORD expected = 13;
+        std::vector<std::string> names;
+        auto it = m_model.state.queries.find(id);
+        if (it != m_model.state.queries.end()) {
+            const std::vector<std::string> all = xpaths();
+            const size_t which = size_t(std::find(all.begin(), all.end(), it->second) - all.begin());
+            expected = 44;
+            if (which == 0) {
+                for (const auto& [typeId, t] : m_model.state.types)
+                    names.push_back(t.name);
+            } else if (which == 1 || which == 2) {
+                const GUID wanted =
+                    which == 1 ? zeb::samples::numberedTypeId(0) : poolGuid(kGenericId, 0);
+                if (const ModelType* t = m_model.type(wanted)) names.push_back(t->name);
+            } else if (which == 3 && !m_model.state.types.empty()) {
+                expected = 9;
+            }
+            if (!names.empty()) expected = 0;
+        }
+        std::sort(names.begin(), names.end());
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        zeb::Variant result;
+        zeb::Bstr bid(id.c_str());
+        same("HRESULT", m_inst->getTypeDescr(bid, &result, &ret), S_OK);
+        same("pRet", ret, expected);
+        std::vector<std::string> found;
+        if (result.vt == VT_BSTR) {
+            found.push_back(narrow(result.bstrVal));
+        } else if (result.vt == (VT_ARRAY | VT_BSTR)) {
+            LONG upper = -1;
+            SafeArrayGetUBound(result.parray, 1, &upper);
+            for (LONG i = 0; i <= upper; ++i) {
+                BSTR text = nullptr;
+                SafeArrayGetElement(result.parray, &i, &text);
+                found.push_back(narrow(text));
+                SysFreeString(text);
+            }
+        }
+        std::sort(found.begin(), found.end());
+        same("result", found, names);
+        same("result type", int(result.vt),
+             names.empty() ? int(VT_EMPTY)
+                           : names.size() == 1 ? int(VT_BSTR) : int(VT_ARRAY | VT_BSTR));
+    }
+
+    // ---- package files: no package is installed, so no file can be added;
+    // removing one of a device type present finds nothing and succeeds.
+
+    void addPackageFile() {
+        const std::string package = chance(50) ? std::string("ModelPackage.1.0") : anyName();
+        const std::string device = anyName();
+        m_op = "addPackageFile " + package + " " + device;
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        zeb::Bstr file(u"model.pdf");
+        same("HRESULT", m_inst->addPackageFile(package.c_str(), device.c_str(), file, &ret), S_OK);
+        same("pRet", ret, DWORD(0xBE020003));
+    }
+
+    void removePackageFile() {
+        const std::string package = chance(50) ? std::string("ModelPackage.1.0") : anyName();
+        const std::string device = anyName();
+        m_op = "removePackageFile " + package + " " + device;
+        const DWORD expected = m_model.byName(device) ? kOk : DWORD(0xBE020003);
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->removePackageFile(package.c_str(), device.c_str(), &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    // ---- lookups
+
+    void nameLookups() {
+        const std::string name = anyName();
+        const GUID id = anyTypeId();
+        m_op = "name lookups " + name + " " + typeLabel(id);
+        const auto* named = m_model.byName(name);
+        const ModelType* t = m_model.type(id);
+        if (!m_inst) return;
+        GUID found = GUID_NOTYPE;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->getTypeIdByName(name.c_str(), &found, &ret), S_OK);
+        same("pRet of getTypeIdByName", ret, named ? kOk : kPretNameRule);
+        same("getTypeIdByName", found, named ? named->first : GUID_NULL);
+        char* text = nullptr;
+        ret = 0xDEAD;
+        same("HRESULT", m_inst->getTypeNameByID(id, &text, &ret), S_OK);
+        same("pRet of getTypeNameByID", ret, t ? kOk : kPretTypeId);
+        same("getTypeNameByID", std::string(text ? text : "(null)"),
+             t ? t->name : std::string("(null)"));
+        CoTaskMemFree(text);
+        LONG typeClass = -5;
+        ret = 0xDEAD;
+        same("HRESULT", m_inst->getTypeClass(id, &typeClass, &ret), S_OK);
+        same("pRet of getTypeClass", ret, t ? kOk : DWORD(0xBE020001));
+        same("getTypeClass", long(typeClass), t ? t->typeClass : 32767L);
+        BOOL is = 7;
+        same("HRESULT", m_inst->isType(id, &is), S_OK);
+        same("isType", is, t ? TRUE : FALSE);
+    }
+
+    void typeLists() {
+        const long typeClass = oneOf<long>({0, 4, 7, 8, 2});
+        m_op = "type lists class " + std::to_string(typeClass);
+        const bool byClass = chance(50);
+        if (!m_inst) return;
+        std::vector<GUID> all, ofClass;
+        std::map<GUID, std::string> names, classNames;
+        for (const auto& [id, t] : m_model.state.types) {
+            all.push_back(id);
+            names[id] = t.name;
+            if (t.typeClass == typeClass) {
+                ofClass.push_back(id);
+                classNames[id] = t.name;
+            }
+        }
+        DWORD count = 0;
+        GUID* ids = nullptr;
+        same("HRESULT", m_inst->getTypeIDList(&count, &ids), S_OK);
+        std::vector<GUID> found(ids, ids + count);
+        CoTaskMemFree(ids);
+        same("the internal type listed",
+             int(std::count(found.begin(), found.end(), kInternalTypeId)), m_model.state.internalType ? 1 : 0);
+        found.erase(std::remove(found.begin(), found.end(), kInternalTypeId), found.end());
+        same("getTypeIDList", found, all);
+        same("HRESULT", m_inst->getTypeIDListByClass(typeClass, &count, &ids), S_OK);
+        found.assign(ids, ids + count);
+        CoTaskMemFree(ids);
+        found.erase(std::remove(found.begin(), found.end(), kInternalTypeId), found.end());
+        same("getTypeIDListByClass", found, ofClass);
+        ZEB_TypeNameEntry* map = nullptr;
+        same("HRESULT",
+             byClass ? m_inst->getTypeNameMapByClass(typeClass, &count, &map)
+                     : m_inst->getTypeNameMap(&count, &map),
+             S_OK);
+        std::map<GUID, std::string> foundNames;
+        for (DWORD i = 0; i < count; ++i) {
+            if (map[i].typeId != kInternalTypeId) foundNames[map[i].typeId] = map[i].name;
+            CoTaskMemFree(map[i].name);
+        }
+        CoTaskMemFree(map);
+        same("type name map", foundNames, byClass ? classNames : names);
+    }
+
+    void runtimeLookups() {
+        const uint32_t n = below(kNumbered);
+        const GUID id = anyTypeId();
+        m_op = "runtime lookups " + std::to_string(n) + " " + typeLabel(id);
+        const GUID numbered = zeb::samples::numberedTypeId(n);
+        const bool present = m_model.type(numbered) != nullptr;
+        const ModelType* t = m_model.type(id);
+        if (!m_inst) return;
+        const RTTypeID rt{zeb::samples::numberedTypeFamily(n), 1, 0};
+        GUID found = GUID_NULL;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->getTypeIDByRTID(rt, &found, &ret), S_OK);
+        same("pRet of getTypeIDByRTID", ret, present ? kOk : DWORD(0xBE020005));
+        same("getTypeIDByRTID", found, present ? numbered : GUID_NOTYPE);
+        RTTypeID back = RTTYPEID_INVALID;
+        ret = 0xDEAD;
+        same("HRESULT", m_inst->getRTIDByTypeID(id, &back, &ret), S_OK);
+        same("pRet of getRTIDByTypeID", ret, t ? kOk : kPretTypeId);
+        if (t && id.Data1 < kNumbered && zeb::samples::numberedTypeId(id.Data1) == id)
+            same("runtime family", back.guidVersion, zeb::samples::numberedTypeFamily(id.Data1));
+        if (!t) same("runtime family", back.guidVersion, GUID_NOTYPE);
+    }
+
+    // ---- export and import
+
+    void exportType() {
+        const GUID id = anyTypeId();
+        m_op = "exportTypeData " + typeLabel(id);
+        const ModelType* t = m_model.type(id);
+        Export e;
+        e.typeId = id;
+        if (t) e.type = *t;
+        if (m_inst) {
+            DWORD ret = 0xDEAD;
+            same("HRESULT", m_inst->exportTypeData(id, &e.storage, &ret), S_OK);
+            same("pRet", ret, t ? kOk : kPretTypeId);
+            if (!e.storage) {
+                diverge("no storage");
+                return;
+            }
+        }
+        m_exports.push_back(std::move(e));
+        if (m_exports.size() > 8) m_exports.pop_front();
+    }
+
+    void importType() {
+        if (m_exports.empty()) return;
+        const Export& e = m_exports[below(uint32_t(m_exports.size()))];
+        m_op = "importTypeData " + (e.type ? e.type->name : std::string("(refused export)"));
+        // An import puts the exported entry in place as it was; a storage of
+        // a refused export holds no entry to read (the raw code 27).
+        DWORD expected = 27;
+        if (e.type) {
+            m_model.state.types[e.typeId] = *e.type;
+            expected = 0;
+        }
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->importTypeData(e.storage, &ret), S_OK);
+        same("pRet", ret, expected);
+    }
+
+    void save() {
+        if (!m_saves) return;
+        m_op = "saveChanges";
+        m_lastSaved = m_model.state;
+        if (!m_inst) return;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->saveChanges(&ret), S_OK);
+        same("pRet", ret, kOk);
+    }
+
+    RegistryModel& m_model;
+    std::mt19937_64 m_random;
+    bool m_saves;
+    CZEBIntInstallation* m_inst = nullptr;
+    uint64_t m_ops = 0;
+    std::string m_op;
+    std::string m_divergence;
+    ModelState m_lastSaved;
+    std::deque<Export> m_exports;
+};
+
+// ---- the killed writer
+
+// How a child goes on from the parent's save: segments of operations, each
+// ended by a save.
+struct ChildPlan {
+    uint32_t segments;
+    uint32_t length;
+    static ChildPlan of(uint64_t seed) {
+        std::mt19937_64 random(seed ^ 0x5EED5EEDu);
+        return ChildPlan{uint32_t(3 + random() % 4), uint32_t(20 + random() % 60)};
+    }
+};
+
+// The child: opens the installation the parent saved, takes what it holds as
+// its model, and runs the plan, reporting "saved <k>" after the k-th save
+// (one write per line: a pipe keeps it whole) and "diverged <text>" when an
+// answer differs. Then it waits to be killed.
+ZEB_CHILD_SCENARIO(modelWriter) {
+    const int report = int(envNumber("ZEB_MODEL_REPORT_FD", -1));
+    auto say = [&](const std::string& line) {
+        const std::string text = line + "\n";
+        return ::write(report, text.data(), text.size()) == ssize_t(text.size());
+    };
+    World world;
+    Session session;
+    if (!session.open(std::getenv("ZEB_MODEL_CONFIG"))) {
+        say("diverged the child could not open the installation as its writer");
+        return std::string("no installation");
+    }
+    RegistryModel model;
+    model.state = readState(*session.inst);
+    const uint64_t seed = std::strtoull(std::getenv("ZEB_MODEL_CHILD_SEED"), nullptr, 10);
+    const ChildPlan plan = ChildPlan::of(seed);
+    Driver driver(model, seed, false);
+    driver.attach(session.inst.get());
+    for (uint32_t k = 1; k <= plan.segments; ++k) {
+        for (uint32_t i = 0; i < plan.length && driver.divergence().empty(); ++i)
+            driver.step();
+        if (!driver.divergence().empty()) {
+            say("diverged " + driver.divergence());
+            return driver.divergence();
+        }
+        DWORD ret = 0xDEAD;
+        if (session.inst->saveChanges(&ret) != S_OK || ret != 0) {
+            say("diverged save " + std::to_string(k) + " failed");
+            return std::string("save failed");
+        }
+        say("saved " + std::to_string(k) + " " + digest(model.state));
+    }
+    say("done");
+    for (;;)
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+struct Child {
+    pid_t pid = -1;
+    int report = -1;
+};
+
+Child startChild(const std::vector<std::pair<std::string, std::string>>& env) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return {};
+    ::fcntl(fds[1], F_SETFD, 0); // the write end goes to the child
+    std::map<std::string, std::string> vars;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry(*e);
+        const size_t eq = entry.find('=');
+        if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    for (const auto& [key, value] : env)
+        vars[key] = value;
+    vars["ZEB_MODEL_REPORT_FD"] = std::to_string(fds[1]);
+    std::vector<std::string> entries;
+    for (const auto& [key, value] : vars)
+        entries.push_back(key + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& entry : entries)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string filter =
+        std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    std::string program = "/proc/self/exe";
+    std::vector<char*> argv = {program.data(), filter.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    Child child;
+    if (::posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) !=
+        0)
+        child.pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (child.pid > 0)
+        child.report = fds[0];
+    else
+        ::close(fds[0]);
+    return child;
+}
+
+// Reads report lines until `deadline`, the end of the pipe, or `enough` lines.
+void readReports(int fd, Clock::time_point deadline, std::string& pending,
+                 std::vector<std::string>& lines, size_t enough = SIZE_MAX) {
+    while (lines.size() < enough) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, int(std::max<int64_t>(0, left.count())));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return;
+        char buf[4096];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        pending.append(buf, size_t(n));
+        for (size_t eol; (eol = pending.find('\n')) != std::string::npos;) {
+            lines.push_back(pending.substr(0, eol));
+            pending.erase(0, eol + 1);
+        }
+    }
+}
+
+class RegistryModelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::mkdir(config.c_str(), 0755);
+        ASSERT_TRUE(zeb::classification::installDefaultStylesheets(config));
+    }
+
+    zeb::test::TempDir dir;
+    zeb::test::ScopedEnv registry{"ZEB_REGISTRY", dir.file("registry.reg")};
+    std::string config = dir.file("config");
+};
+
+TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithTheModel) {
+    const long long total = envNumber("ZEB_MODEL_OPS", kSanitized ? 20000 : 100000);
+    const uint64_t seed =
+        uint64_t(envNumber("ZEB_MODEL_SEED", (long long)(std::random_device{}() & 0x7FFFFFFF)));
+    std::printf("model test: %lld operations, seed %llu (ZEB_MODEL_SEED=%llu replays it)\n", total,
+                (unsigned long long)seed, (unsigned long long)seed);
+    std::fflush(stdout); // a run that hangs or dies still shows its seed
+    SCOPED_TRACE("ZEB_MODEL_SEED=" + std::to_string(seed));
+
+    World world;
+    Session session;
+    ASSERT_TRUE(session.open(config));
+    RegistryModel model;
+    Driver driver(model, seed, true);
+    driver.attach(session.inst.get());
+    driver.setLastSaved(model.state);
+
+    std::mt19937_64 events(seed * 0x9E3779B97F4A7C15ull + 1);
+    int reopens = 0, kills = 0, killsInFlight = 0;
+    uint64_t childOps = 0;
+    const auto started = Clock::now();
+    auto nextEvent = [&] { return driver.operations() + 200 + events() % 300; };
+    uint64_t eventAt = nextEvent();
+    while ((long long)driver.operations() < total && driver.divergence().empty()) {
+        driver.step();
+        if (driver.operations() < eventAt) continue;
+        eventAt = nextEvent();
+        const uint64_t what = events() % 4;
+        if (what < 2) {
+            // Reopen in this process, after a save or not.
+            if (what == 0) {
+                DWORD ret = 0xDEAD;
+                ASSERT_EQ(session.inst->saveChanges(&ret), S_OK);
+                ASSERT_EQ(ret, 0u) << "save before a reopen";
+                driver.setLastSaved(model.state);
+            }
+            session.close();
+            ASSERT_TRUE(session.open(config)) << "reopen " << reopens;
+            driver.attach(session.inst.get());
+            model.state = driver.lastSaved();
+            driver.checkAll("after a reopen");
+            ++reopens;
+            continue;
+        }
+        // Save, and hand the file to a writer that is killed.
+        DWORD ret = 0xDEAD;
+        ASSERT_EQ(session.inst->saveChanges(&ret), S_OK);
+        ASSERT_EQ(ret, 0u) << "save before a child";
+        driver.setLastSaved(model.state);
+        driver.checkAll("after the save a child starts from");
+        if (!driver.divergence().empty()) break;
+        session.close();
+        driver.attach(nullptr);
+
+        // What each save of the child writes, followed in the model alone.
+        const uint64_t childSeed = events();
+        const ChildPlan plan = ChildPlan::of(childSeed);
+        std::vector<ModelState> saved{model.state};
+        {
+            RegistryModel follower;
+            follower.state = model.state;
+            Driver shadow(follower, childSeed, false);
+            for (uint32_t k = 1; k <= plan.segments; ++k) {
+                for (uint32_t i = 0; i < plan.length; ++i)
+                    shadow.step();
+                saved.push_back(follower.state);
+            }
+        }
+        const std::string result = dir.file("child-result");
+        Child child = startChild({{"ZEB_CHILD_SCENARIO", "modelWriter"},
+                                  {"ZEB_CHILD_SCENARIO_RESULT", result},
+                                  {"ZEB_MODEL_CONFIG", config},
+                                  {"ZEB_MODEL_CHILD_SEED", std::to_string(childSeed)}});
+        ASSERT_GT(child.pid, 0);
+        std::string pending;
+        std::vector<std::string> lines;
+        // Kill after some of the saves, at a random moment of the next
+        // segment or save.
+        const size_t wanted = size_t(events() % plan.segments);
+        readReports(child.report, Clock::now() + std::chrono::seconds(120), pending, lines,
+                    wanted);
+        const auto delay = std::chrono::microseconds(events() % (kSanitized ? 200000 : 40000));
+        readReports(child.report, Clock::now() + delay, pending, lines);
+        ::kill(child.pid, SIGKILL);
+        readReports(child.report, Clock::now() + std::chrono::seconds(30), pending, lines);
+        ::close(child.report);
+        ::waitpid(child.pid, nullptr, 0);
+        size_t completed = 0;
+        for (const std::string& line : lines) {
+            ASSERT_NE(line.rfind("diverged", 0), 0u) << "child (seed " << childSeed << "): " << line;
+            if (line.rfind("saved ", 0) != 0) continue;
+            completed = std::stoul(line.substr(6));
+            ASSERT_EQ(line, "saved " + std::to_string(completed) + " " + digest(saved[completed]))
+                << "the child (seed " << childSeed << ") went another way than its model";
+        }
+        childOps += uint64_t(plan.length) * std::min<size_t>(completed + 1, plan.segments);
+
+        ASSERT_TRUE(session.open(config)) << "the file the killed child left does not open";
+        driver.attach(session.inst.get());
+        const ModelState found = readState(*session.inst);
+        if (found == saved[completed]) {
+            model.state = saved[completed];
+        } else if (completed + 1 < saved.size() && found == saved[completed + 1]) {
+            model.state = saved[completed + 1];
+            ++killsInFlight;
+        } else {
+            std::string other = "none";
+            for (size_t k = 0; k < saved.size(); ++k)
+                if (found == saved[k]) other = std::to_string(k);
+            FAIL() << "after the kill of a child (seed " << childSeed << ") that completed "
+                   << completed << " saves of " << plan.segments << " the file holds save "
+                   << other << ": " << difference(found, saved[completed]);
+        }
+        driver.setLastSaved(model.state);
+        driver.forgetExports();
+        ++kills;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    ASSERT_EQ(driver.divergence(), "") << "ZEB_MODEL_SEED=" << seed;
+    driver.checkAll("at the end");
+    ASSERT_EQ(driver.divergence(), "") << "ZEB_MODEL_SEED=" << seed;
+    std::printf("model test: %llu operations in %.1f s (%.0f/s), %d reopens, %d killed writers "
+                "(%d with the save in flight on disk, %llu operations in them), %zu types at the "
+                "end\n",
+                (unsigned long long)driver.operations(), seconds, driver.operations() / seconds,
+                reopens, kills, killsInFlight, (unsigned long long)childOps,
+                model.state.types.size());
+}
+
+} // namespace
