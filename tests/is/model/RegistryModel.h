@@ -79,7 +79,26 @@ struct ModelState {
     // The container's own type ("PmGlobCommon.1.1", class 6): in every new
     // installation, removable, and stored with the other types.
     bool internalType = true;
-    bool operator==(const ModelState&) const = default;
+    // The private storage of each type identifier, stream name -> content
+    // (none: empty). A removed type leaves its storage behind.
+    std::map<GUID, std::map<std::u16string, std::string>> storages;
+
+    // The storage of `id` (empty when it has none).
+    const std::map<std::u16string, std::string>& storage(const GUID& id) const {
+        static const std::map<std::u16string, std::string> none;
+        auto it = storages.find(id);
+        return it == storages.end() ? none : it->second;
+    }
+    // Equal as far as the installation shows it: the storages of the types
+    // installed (those of removed types can be read only once the type is back).
+    bool operator==(const ModelState& o) const {
+        if (types != o.types || tools != o.tools || queries != o.queries ||
+            internalType != o.internalType)
+            return false;
+        for (const auto& entry : types)
+            if (storage(entry.first) != o.storage(entry.first)) return false;
+        return true;
+    }
 };
 
 // A-Z folded, as names are compared.

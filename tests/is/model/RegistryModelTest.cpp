@@ -16,6 +16,7 @@
 // run ten to thirty times slower).
 #include "is/CZEBIntInstallation.h"
 
+#include "base/fs/FsFileMan.h"
 #include "is/xml/DefaultStylesheets.h"
 #include "platform/com/Activation.h"
 #include "platform/com/Guid.h"
@@ -47,8 +48,10 @@
 #include <deque>
 #include <optional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 extern char** environ;
 
@@ -84,7 +87,7 @@ constexpr uint32_t kGeneric = 16;  // generic types made through the type class 
 constexpr uint32_t kSnapIns = 5;
 constexpr uint32_t kExtensions = 4;
 constexpr uint32_t kTools = 4;
-constexpr uint32_t kQueryIds = 5;
+constexpr uint32_t kQueryIds = 7;
 constexpr GUID kInternalTypeId = makeGuid("A562FDF0-F9DE-11D3-A6DD-00500439C839");
 constexpr DWORD kAccessToolClsid = 0x71E8B036u;
 constexpr DWORD kAccessClearCache = 0x2A95C4D3u;
@@ -128,7 +131,8 @@ std::vector<std::string> xpaths() {
     return {"//ESType/@ESName",
             "//ESType[@ESID='" + idText(zeb::samples::numberedTypeId(0)) + "']/@ESName",
             "//ESType[@ESID='" + idText(poolGuid(kGenericId, 0)) + "']/@ESName", "//ESType",
-            "//Package//File/@Name"};
+            "//Package//File/@Name", "//ESType[@ESID='%estypeid']/@ESName",
+            "//ESType[@ESName=\"%param1%\"]/@ESID"};
 }
 
 // The class objects of the outside components, registered in this process:
@@ -208,6 +212,57 @@ std::string narrow(const std::u16string& text) {
     return narrow(text.data(), text.size());
 }
 
+const std::vector<std::u16string>& streamNames() {
+    static const std::vector<std::u16string> names = {u"data", u"more"};
+    return names;
+}
+
+// The streams of a type storage the test writes, with their content.
+std::map<std::u16string, std::string> streamsOf(IStorage* storage) {
+    std::map<std::u16string, std::string> found;
+    for (const std::u16string& name : streamNames()) {
+        ComPtr<IStream> stream;
+        if (storage->OpenStream(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
+                                &stream) != S_OK)
+            continue;
+        std::string text;
+        char buf[4096];
+        ULONG n = 0;
+        while (stream->Read(buf, sizeof buf, &n) == S_OK && n > 0)
+            text.append(buf, n);
+        found[name] = text;
+    }
+    return found;
+}
+
+// The storages of the types not installed, which a child cannot read, in a
+// file it reads them from: per stream "<id> <name> <length>\n<content>".
+void writeStorages(const std::string& path, const ModelState& state) {
+    std::string text;
+    for (const auto& [id, streams] : state.storages) {
+        if (state.types.count(id)) continue;
+        for (const auto& [name, content] : streams)
+            text += idText(id) + " " + narrow(name) + " " + std::to_string(content.size()) + "\n" +
+                    content;
+    }
+    zeb::test::writeFile(path, text);
+}
+
+void readStorages(const std::string& path, ModelState& state) {
+    const std::string text = zeb::test::readFile(path);
+    std::istringstream in(text);
+    std::string idPart, name;
+    size_t length = 0;
+    while (in >> idPart >> name >> length) {
+        in.get(); // the line end
+        std::string content(length, '\0');
+        in.read(content.data(), std::streamsize(length));
+        GUID id{};
+        zeb::guidFromString(idPart, id);
+        state.storages[id][zeb::toWide(name)] = content;
+    }
+}
+
 // What an installation holds, read through its interface (and, for the
 // tools and queries that no interface lists, through its containers).
 ModelState readState(CZEBIntInstallation& inst) {
@@ -254,6 +309,12 @@ ModelState readState(CZEBIntInstallation& inst) {
             CoTaskMemFree(extName);
         }
         CoTaskMemFree(list);
+        ComPtr<IStorage> storage;
+        inst.getTypeStorage(ids[i], 0x6D4E2A91u, &storage, &ret);
+        if (storage) {
+            auto streams = streamsOf(storage.get());
+            if (!streams.empty()) state.storages[ids[i]] = std::move(streams);
+        }
         state.types[ids[i]] = std::move(t);
     }
     CoTaskMemFree(ids);
@@ -288,6 +349,16 @@ std::string difference(const ModelState& found, const ModelState& expected) {
         if (!expected.types.count(id)) out << "type " << t.name << " extra; ";
     if (found.tools != expected.tools)
         out << "tools " << found.tools.size() << "/" << expected.tools.size() << "; ";
+    for (const auto& [id, t] : expected.types) {
+        if (found.storage(id) == expected.storage(id)) continue;
+        out << "storage of " << t.name << ":";
+        for (const auto& [name, text] : found.storage(id))
+            out << " " << narrow(name) << "(" << text.size() << ")";
+        out << " /";
+        for (const auto& [name, text] : expected.storage(id))
+            out << " " << narrow(name) << "(" << text.size() << ")";
+        out << "; ";
+    }
     if (found.internalType != expected.internalType)
         out << "internal type " << found.internalType << "/" << expected.internalType << "; ";
     if (found.queries != expected.queries)
@@ -333,7 +404,12 @@ public:
     Driver(RegistryModel& model, uint64_t seed, bool saves)
         : m_model(model), m_random(seed), m_saves(saves) {}
 
-    void attach(CZEBIntInstallation* inst) { m_inst = inst; }
+    // A new installation object caches nothing yet.
+    void attach(CZEBIntInstallation* inst) {
+        m_inst = inst;
+        m_cached.clear();
+        m_needsRefresh.clear();
+    }
     // The first divergence ("" while there is none).
     const std::string& divergence() const { return m_divergence; }
     uint64_t operations() const { return m_ops; }
@@ -343,6 +419,16 @@ public:
     void setLastSaved(const ModelState& state) { m_lastSaved = state; }
     // Exports from another process hold storages of that process.
     void forgetExports() { m_exports.clear(); }
+    // The installation is released: a save its timer had pending is made now.
+    void released() {
+        if (m_timerPending) m_lastSaved = m_model.state;
+        m_timerPending = false;
+    }
+    // A save made outside the random operations.
+    void saved() {
+        m_lastSaved = m_model.state;
+        m_timerPending = false;
+    }
 
     void step() {
         ++m_ops;
@@ -357,7 +443,8 @@ public:
             {2, &Driver::removeExtension},  {3, &Driver::extensionLookups},
             {3, &Driver::addTool},          {2, &Driver::removeTool},
             {2, &Driver::toolLookups},      {2, &Driver::registerQuery},
-            {1, &Driver::unregisterQuery},  {4, &Driver::runQuery},
+            {1, &Driver::unregisterQuery},  {6, &Driver::runQuery},
+            {3, &Driver::typeStorage},      {2, &Driver::extensionObject},
             {1, &Driver::addPackageFile},   {1, &Driver::removePackageFile},
             {5, &Driver::nameLookups},      {2, &Driver::typeLists},
             {2, &Driver::runtimeLookups},   {2, &Driver::exportType},
@@ -373,6 +460,8 @@ public:
         for (const auto& [weight, op] : table) {
             if (pick < weight) {
                 (this->*op)();
+                if (m_inst && std::getenv("ZEB_MODEL_VERBOSE"))
+                    std::fprintf(stderr, "%llu %s\n", (unsigned long long)m_ops, m_op.c_str());
                 return;
             }
             pick -= weight;
@@ -529,6 +618,7 @@ private:
             m_model.state.internalType = false;
         } else {
             expected = m_model.removeType(id);
+            if (expected == kOk) forgetObject(id);
         }
         if (!m_inst) return;
         DWORD ret = 0xDEAD;
@@ -545,6 +635,7 @@ private:
             expected = (typeClass == 6 || typeClass == 9) ? kPretBadClass : kPretProgramType;
         else
             expected = m_model.removeTypeByClass(id, typeClass);
+        if (expected == kOk) forgetObject(id);
         if (!m_inst) return;
         DWORD ret = 0xDEAD;
         same("HRESULT", m_inst->removeTypeByClass(id, typeClass, &ret), S_OK);
@@ -565,7 +656,13 @@ private:
             chance(30) ? oneOf<std::u16string>({u"", u"a b", u"zw\u00f6lf", u"<&>\"'"})
                        : zeb::toWide(std::to_string(below(1000)));
         m_op = "setAttributeByTypeID " + typeLabel(id) + " " + narrow(key) + "=" + narrow(value);
+        const ModelType* before = m_model.type(id);
+        // Writing a "BI_" attribute (not its value again) has the type's
+        // data re-read before the next save.
+        const bool refresh = before && key.rfind(u"BI_", 0) == 0 &&
+                             (!before->attributes.count(key) || before->attributes.at(key) != value);
         const DWORD expected = m_model.setAttribute(id, key, value);
+        if (expected == kOk && refresh) m_needsRefresh.insert(id);
         if (!m_inst) return;
         DWORD ret = 0xDEAD;
         zeb::Bstr k(key), v(value);
@@ -864,36 +961,83 @@ private:
         same("pRet", ret, expected);
     }
 
+    // What the document answers for the stored query `which` (an index
+    // into xpaths()) with its placeholders filled: the code and the texts.
+    std::pair<DWORD, std::vector<std::string>> evaluate(size_t which, int mode, const GUID& id,
+                                                        const std::vector<std::string>& params) {
+        std::vector<std::string> texts;
+        // Placeholders: "%estypeid" in query 5, "%param1%" in query 6.
+        if (mode == 1 && which != 5) return {29, texts};
+        if (mode == 2) {
+            if (params.size() > (which == 6 ? 1u : 0u)) return {29, texts}; // one not in the query
+            if (which == 6 && params.empty()) return {29, texts};          // one left unfilled
+        }
+        const auto& types = m_model.state.types;
+        switch (which) {
+        case 0:
+            for (const auto& [typeId, t] : types)
+                texts.push_back(t.name);
+            break;
+        case 1:
+        case 2:
+            if (const ModelType* t =
+                    m_model.type(which == 1 ? zeb::samples::numberedTypeId(0)
+                                            : poolGuid(kGenericId, 0)))
+                texts.push_back(t->name);
+            break;
+        case 3:
+            if (!types.empty()) return {9, texts};
+            break;
+        case 5:
+            if (const ModelType* t = m_model.type(id); t && mode == 1) texts.push_back(t->name);
+            break;
+        case 6:
+            if (mode == 2)
+                for (const auto& [typeId, t] : types)
+                    if (t.name == params[0]) texts.push_back(idText(typeId));
+            break;
+        default:
+            break;
+        }
+        std::sort(texts.begin(), texts.end());
+        return {texts.empty() ? 44 : 0, texts};
+    }
+
     void runQuery() {
-        const std::string id = queryId(below(kQueryIds));
-        m_op = "getTypeDescr " + id;
-        // What the document answers: the names of the class elements the
-        // query selects.
+        const std::string qid = queryId(below(kQueryIds));
+        const int mode = int(below(3));
+        const GUID id = anyTypeId();
+        std::vector<std::string> params;
+        for (uint32_t n = below(100) < 80 ? 1 : below(3); n > 0; --n)
+            params.push_back(chance(80) ? anyName()
+                                        : oneOf<std::string>({"a\"b", "it's", "x'\"y", ""}));
+        m_op = "query " + qid + " mode " + std::to_string(mode) + " " + typeLabel(id) + " " +
+               show(params);
         DWORD expected = 13;
-        std::vector<std::string> names;
-        auto it = m_model.state.queries.find(id);
+        std::vector<std::string> texts;
+        auto it = m_model.state.queries.find(qid);
         if (it != m_model.state.queries.end()) {
             const std::vector<std::string> all = xpaths();
-            const size_t which = size_t(std::find(all.begin(), all.end(), it->second) - all.begin());
-            expected = 44;
-            if (which == 0) {
-                for (const auto& [typeId, t] : m_model.state.types)
-                    names.push_back(t.name);
-            } else if (which == 1 || which == 2) {
-                const GUID wanted =
-                    which == 1 ? zeb::samples::numberedTypeId(0) : poolGuid(kGenericId, 0);
-                if (const ModelType* t = m_model.type(wanted)) names.push_back(t->name);
-            } else if (which == 3 && !m_model.state.types.empty()) {
-                expected = 9;
-            }
-            if (!names.empty()) expected = 0;
+            std::tie(expected, texts) =
+                evaluate(size_t(std::find(all.begin(), all.end(), it->second) - all.begin()), mode,
+                         id, params);
         }
-        std::sort(names.begin(), names.end());
         if (!m_inst) return;
         DWORD ret = 0xDEAD;
         zeb::Variant result;
-        zeb::Bstr bid(id.c_str());
-        same("HRESULT", m_inst->getTypeDescr(bid, &result, &ret), S_OK);
+        zeb::Bstr bid(qid.c_str());
+        std::vector<zeb::Variant> args(params.size());
+        for (size_t i = 0; i < params.size(); ++i) {
+            args[i].vt = VT_BSTR;
+            args[i].bstrVal = SysAllocString(zeb::toWide(params[i]).c_str());
+        }
+        zeb::Variant none;
+        const HRESULT hr = mode == 0   ? m_inst->getTypeDescr(bid, &result, &ret)
+                           : mode == 1 ? m_inst->getTypeDescrAttr(id, bid, &result, &ret)
+                                       : m_inst->getTypeDescrParam(
+                                             LONG(args.size()), args.empty() ? &none : args.data(),
+                                             bid, &result, &ret);
+        same("HRESULT", hr, S_OK);
         same("pRet", ret, expected);
         std::vector<std::string> found;
         if (result.vt == VT_BSTR) {
@@ -909,10 +1053,86 @@ private:
             }
         }
         std::sort(found.begin(), found.end());
-        same("result", found, names);
+        same("result", found, texts);
         same("result type", int(result.vt),
-             names.empty() ? int(VT_EMPTY)
-                           : names.size() == 1 ? int(VT_BSTR) : int(VT_ARRAY | VT_BSTR));
+             texts.empty() ? int(VT_EMPTY)
+                           : texts.size() == 1 ? int(VT_BSTR) : int(VT_ARRAY | VT_BSTR));
+    }
+
+    // ---- type storage: read through a copy, written from a storage of
+    // the caller's; a write starts the save timer, whose save the release
+    // of the installation makes.
+
+    void typeStorage() {
+        const GUID id = anyTypeId();
+        const DWORD access = chance(95) ? 0x6D4E2A91u : kAccessClearCache;
+        const bool replace = chance(50);
+        std::map<std::u16string, std::string> content;
+        for (const std::u16string& name : streamNames())
+            if (chance(60)) content[name] = std::to_string(below(1000000)) + std::string(below(3000), 'x');
+        m_op = "type storage " + typeLabel(id) + (replace ? " replaced" : " read");
+        const ModelType* t = m_model.type(id);
+        const DWORD expected = access != 0x6D4E2A91u ? kPretProtection : t ? kOk : DWORD(0xBE020005);
+        std::map<std::u16string, std::string> before;
+        if (auto it = m_model.state.storages.find(id); it != m_model.state.storages.end())
+            before = it->second;
+        if (replace && expected == kOk) {
+            // The source is copied into the type's storage: its streams
+            // replace those of the same name, the others stay, as a copy
+            // between structured storages does.
+            for (const auto& [name, text] : content)
+                m_model.state.storages[id][name] = text;
+            m_timerPending = true;
+        }
+        if (!m_inst) return;
+        // Asked for first, the section is there to be replaced.
+        ComPtr<IStorage> copy;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->getTypeStorage(id, access, &copy, &ret), S_OK);
+        same("pRet", ret, expected);
+        same("a storage", int(bool(copy)), int(expected == kOk));
+        if (copy) same("storage content", streamsOf(copy.get()), before);
+        if (!replace) return;
+        ComPtr<IStorage> source;
+        FsFileMan::createMemStorage(&source);
+        for (const auto& [name, text] : content) {
+            ComPtr<IStream> stream;
+            source->CreateStream(name.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                 0, 0, &stream);
+            stream->Write(text.data(), ULONG(text.size()), nullptr);
+        }
+        ret = 0xDEAD;
+        same("HRESULT", m_inst->setTypeStorage(id, access, source.get(), &ret), S_OK);
+        same("pRet of the replacement", ret, expected);
+    }
+
+    // ---- an extension object, made through the project handler
+
+    void extensionObject() {
+        const GUID id = anyTypeId();
+        const GUID ext = anyExtTypeId();
+        m_op = "getExtensionTypeByTypeID " + typeLabel(id) + " " + idText(ext);
+        const ModelType* t = m_model.type(id);
+        const DWORD expected = !t ? kPretTypeId : t->extensions.count(ext) ? kOk : kPretNotFound;
+        if (t) m_cached.insert(id); // the type object is made first, and cached
+        if (!m_inst) return;
+        ComPtr<IUnknown> object;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->getExtensionTypeByTypeID(id, ext, &object, &ret), S_OK);
+        same("pRet", ret, expected);
+        same("an object", int(bool(object)), int(expected == kOk));
+        ComQIPtr<IMC_TypeIdent> ident(object);
+        if (ident) {
+            GUID answered = GUID_NULL;
+            ident->getTypeId(&answered);
+            same("the object's identifier", answered, ext);
+        }
+        // With memory to spare the cache keeps its objects.
+        ident.Release();
+        object.Release();
+        ret = 0xDEAD;
+        same("HRESULT", m_inst->clearTypeCache(kAccessClearCache, &ret), S_OK);
+        same("pRet of clearTypeCache", ret, kOk);
     }
 
     // ---- package files: no package is installed, so no file can be added;
@@ -1046,6 +1266,9 @@ private:
         Export e;
         e.typeId = id;
         if (t) e.type = *t;
+        // The export makes the type's object afresh: a cached one is let go,
+        // and the type's data re-read.
+        if (t) forgetObject(id);
         if (m_inst) {
             DWORD ret = 0xDEAD;
             same("HRESULT", m_inst->exportTypeData(id, &e.storage, &ret), S_OK);
@@ -1068,6 +1291,7 @@ private:
         DWORD expected = 27;
         if (e.type) {
             m_model.state.types[e.typeId] = *e.type;
+            forgetObject(e.typeId); // a new entry
             expected = 0;
         }
         if (!m_inst) return;
@@ -1076,19 +1300,62 @@ private:
         same("pRet", ret, expected);
     }
 
+    // What a save answers: before it writes, every type whose data is to be
+    // re-read is refreshed, in identifier order, and a type whose object is
+    // cached cannot be (0xBE020006, nothing written; the types before it
+    // are refreshed all the same).
+    DWORD expectedSave() {
+        for (auto it = m_needsRefresh.begin(); it != m_needsRefresh.end();) {
+            if (m_cached.count(*it)) return DWORD(0xBE020006);
+            it = m_needsRefresh.erase(it);
+        }
+        m_lastSaved = m_model.state;
+        m_timerPending = false;
+        return kOk;
+    }
+
     void save() {
         if (!m_saves) return;
         m_op = "saveChanges";
-        m_lastSaved = m_model.state;
+        const DWORD expected = expectedSave();
         if (!m_inst) return;
         DWORD ret = 0xDEAD;
         same("HRESULT", m_inst->saveChanges(&ret), S_OK);
-        same("pRet", ret, kOk);
+        same("pRet", ret, expected);
     }
+
+    // A type whose entry went or was replaced, or whose object was made
+    // afresh, has no cached object and nothing to re-read.
+    void forgetObject(const GUID& id) {
+        m_cached.erase(id);
+        m_needsRefresh.erase(id);
+    }
+
+public:
+    // Lets every cached type object go, as a caller does before it saves:
+    // a native object of the type is made (and released), which lets the
+    // cached one die and re-reads the type's data.
+    void releaseCachedObjects() {
+        for (const GUID& id : m_cached) {
+            m_needsRefresh.erase(id);
+            if (!m_inst) continue;
+            m_op = "createNativeTypeObject " + typeLabel(id);
+            ComPtr<IUnknown> object;
+            DWORD ret = 0xDEAD;
+            same("HRESULT", m_inst->createNativeTypeObject(id, 0x3B7C5E08u, &object, &ret), S_OK);
+            same("pRet", ret, kOk);
+        }
+        m_cached.clear();
+    }
+
+private:
 
     RegistryModel& m_model;
     std::mt19937_64 m_random;
     bool m_saves;
+    bool m_timerPending = false;
+    std::set<GUID> m_cached;       // types whose object the installation caches
+    std::set<GUID> m_needsRefresh; // types whose data a save re-reads first
     CZEBIntInstallation* m_inst = nullptr;
     uint64_t m_ops = 0;
     std::string m_op;
@@ -1128,6 +1395,7 @@ ZEB_CHILD_SCENARIO(modelWriter) {
     }
     RegistryModel model;
     model.state = readState(*session.inst);
+    readStorages(std::getenv("ZEB_MODEL_STORAGES"), model.state);
     const uint64_t seed = std::strtoull(std::getenv("ZEB_MODEL_CHILD_SEED"), nullptr, 10);
     const ChildPlan plan = ChildPlan::of(seed);
     Driver driver(model, seed, false);
@@ -1139,8 +1407,9 @@ ZEB_CHILD_SCENARIO(modelWriter) {
             say("diverged " + driver.divergence());
             return driver.divergence();
         }
+        driver.releaseCachedObjects();
         DWORD ret = 0xDEAD;
-        if (session.inst->saveChanges(&ret) != S_OK || ret != 0) {
+        if (!driver.divergence().empty() || session.inst->saveChanges(&ret) != S_OK || ret != 0) {
             say("diverged save " + std::to_string(k) + " failed");
             return std::string("save failed");
         }
@@ -1246,7 +1515,7 @@ TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithT
     RegistryModel model;
     Driver driver(model, seed, true);
     driver.attach(session.inst.get());
-    driver.setLastSaved(model.state);
+    driver.saved();
 
     std::mt19937_64 events(seed * 0x9E3779B97F4A7C15ull + 1);
     int reopens = 0, kills = 0, killsInFlight = 0;
@@ -1258,6 +1527,7 @@ TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithT
         driver.step();
         if (driver.operations() < eventAt) continue;
         eventAt = nextEvent();
+        driver.releaseCachedObjects();
         const uint64_t what = events() % 4;
         if (what < 2) {
             // Reopen in this process, after a save or not.
@@ -1265,8 +1535,9 @@ TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithT
                 DWORD ret = 0xDEAD;
                 ASSERT_EQ(session.inst->saveChanges(&ret), S_OK);
                 ASSERT_EQ(ret, 0u) << "save before a reopen";
-                driver.setLastSaved(model.state);
+                driver.saved();
             }
+            driver.released();
             session.close();
             ASSERT_TRUE(session.open(config)) << "reopen " << reopens;
             driver.attach(session.inst.get());
@@ -1279,7 +1550,7 @@ TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithT
         DWORD ret = 0xDEAD;
         ASSERT_EQ(session.inst->saveChanges(&ret), S_OK);
         ASSERT_EQ(ret, 0u) << "save before a child";
-        driver.setLastSaved(model.state);
+        driver.saved();
         driver.checkAll("after the save a child starts from");
         if (!driver.divergence().empty()) break;
         session.close();
@@ -1296,13 +1567,17 @@ TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithT
             for (uint32_t k = 1; k <= plan.segments; ++k) {
                 for (uint32_t i = 0; i < plan.length; ++i)
                     shadow.step();
+                shadow.releaseCachedObjects();
                 saved.push_back(follower.state);
             }
         }
         const std::string result = dir.file("child-result");
+        const std::string storages = dir.file("child-storages");
+        writeStorages(storages, model.state);
         Child child = startChild({{"ZEB_CHILD_SCENARIO", "modelWriter"},
                                   {"ZEB_CHILD_SCENARIO_RESULT", result},
                                   {"ZEB_MODEL_CONFIG", config},
+                                  {"ZEB_MODEL_STORAGES", storages},
                                   {"ZEB_MODEL_CHILD_SEED", std::to_string(childSeed)}});
         ASSERT_GT(child.pid, 0);
         std::string pending;
@@ -1344,7 +1619,7 @@ TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithT
                    << completed << " saves of " << plan.segments << " the file holds save "
                    << other << ": " << difference(found, saved[completed]);
         }
-        driver.setLastSaved(model.state);
+        driver.saved();
         driver.forgetExports();
         ++kills;
     }
