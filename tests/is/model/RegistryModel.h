@@ -79,6 +79,9 @@ struct ModelState {
     // The container's own type ("PmGlobCommon.1.1", class 6): in every new
     // installation, removable, and stored with the other types.
     bool internalType = true;
+    // The files listed for the sample package ("SamplePack.1.0"), in order:
+    // file name and the device type's identifier.
+    std::vector<std::pair<std::string, GUID>> packageFiles;
     // The private storage of each type identifier, stream name -> content
     // (none: empty). A removed type leaves its storage behind.
     std::map<GUID, std::map<std::u16string, std::string>> storages;
@@ -93,7 +96,7 @@ struct ModelState {
     // installed (those of removed types can be read only once the type is back).
     bool operator==(const ModelState& o) const {
         if (types != o.types || tools != o.tools || queries != o.queries ||
-            internalType != o.internalType)
+            internalType != o.internalType || packageFiles != o.packageFiles)
             return false;
         for (const auto& entry : types)
             if (storage(entry.first) != o.storage(entry.first)) return false;

@@ -52,6 +52,7 @@
 #include <sstream>
 #include <thread>
 #include <tuple>
+#include <type_traits>
 
 extern char** environ;
 
@@ -318,6 +319,13 @@ ModelState readState(CZEBIntInstallation& inst) {
         state.types[ids[i]] = std::move(t);
     }
     CoTaskMemFree(ids);
+    for (const auto& node : inst.classification().document().selectNodes(u"//Package//File")) {
+        const zeb::xml::DomElement file = node.asElement();
+        GUID device{};
+        zeb::guidFromString(zeb::toNarrow(file.getAttribute(u"ESID").value_or(u"")), device);
+        state.packageFiles.emplace_back(zeb::toNarrow(file.getAttribute(u"Name").value_or(u"")),
+                                        device);
+    }
     for (uint32_t k = 0; k < kTools; ++k)
         if (const CIsToolInstallEntry* tool = inst.toolCont().findEntry(poolGuid(kToolId, k)))
             state.tools[poolGuid(kToolId, k)] =
@@ -359,6 +367,9 @@ std::string difference(const ModelState& found, const ModelState& expected) {
             out << " " << narrow(name) << "(" << text.size() << ")";
         out << "; ";
     }
+    if (found.packageFiles != expected.packageFiles)
+        out << "package files " << found.packageFiles.size() << "/" << expected.packageFiles.size()
+            << "; ";
     if (found.internalType != expected.internalType)
         out << "internal type " << found.internalType << "/" << expected.internalType << "; ";
     if (found.queries != expected.queries)
@@ -383,6 +394,8 @@ std::string digest(const ModelState& state) {
         out << idText(id) << tool.name << idText(tool.clsid) << tool.value;
     for (const auto& [id, xpath] : state.queries)
         out << id << xpath;
+    for (const auto& [file, device] : state.packageFiles)
+        out << file << idText(device);
     out << state.internalType;
     return std::to_string(std::hash<std::string>{}(out.str()));
 }
@@ -414,6 +427,10 @@ public:
     // The first divergence ("" while there is none).
     const std::string& divergence() const { return m_divergence; }
     uint64_t operations() const { return m_ops; }
+    // The calls whose pRet was compared: answered 0, and refused.
+    uint64_t accepted() const { return m_accepted; }
+    uint64_t refused() const { return m_refused; }
+    size_t mostPackageFiles() const { return m_mostFiles; }
     std::mt19937_64& random() { return m_random; }
     // A save the driver made is the state a reopen returns to.
     const ModelState& lastSaved() const { return m_lastSaved; }
@@ -491,6 +508,8 @@ private:
     }
     // Compares one answer.
     template <class A, class B> void same(const char* what, const A& found, const B& expected) {
+        if constexpr (std::is_same_v<B, DWORD>)
+            if (std::string_view(what) == "pRet") ++(expected == 0 ? m_accepted : m_refused);
         if (!(found == expected)) {
             std::ostringstream out;
             out << what << " is " << show(found) << ", expected " << show(expected);
@@ -560,18 +579,23 @@ private:
 
     // ---- types
 
+    // A numbered device type, now and then the sample package.
     void addNumbered() {
         const uint32_t n = below(kNumbered);
-        const long typeClass = chance(90) ? 0 : oneOf<long>({6, 8, 9, -1});
-        const GUID id = zeb::samples::numberedTypeId(n);
-        m_op = "addTypeByClass " + zeb::samples::numberedTypeName(n) + " class " +
-               std::to_string(typeClass);
+        const bool package = chance(8);
+        const long typeClass = chance(90) ? (package ? 2 : 0) : oneOf<long>({6, 8, 9, -1});
+        const GUID id = package ? TYPEID_SamplePackage : zeb::samples::numberedTypeId(n);
+        const std::string name =
+            package ? std::string(kSamplePackageName) : zeb::samples::numberedTypeName(n);
+        m_op = "addTypeByClass " + name + " class " + std::to_string(typeClass);
         const bool clsidUsed = m_model.type(id) != nullptr;
-        const DWORD expected =
-            m_model.addTypeByClass(id, zeb::samples::numberedTypeName(n), typeClass, clsidUsed);
+        const DWORD expected = m_model.addTypeByClass(id, name, typeClass, clsidUsed);
         if (!m_inst) return;
         DWORD ret = 0xDEAD;
-        same("HRESULT", m_inst->addTypeByClass(zeb::samples::numberedTypeClsid(n), typeClass, &ret),
+        same("HRESULT",
+             m_inst->addTypeByClass(package ? CLSID_SamplePackageType
+                                            : zeb::samples::numberedTypeClsid(n),
+                                    typeClass, &ret),
              S_OK);
         same("pRet", ret, expected);
     }
@@ -620,7 +644,7 @@ private:
             m_model.state.internalType = false;
         } else {
             expected = m_model.removeType(id);
-            if (expected == kOk) forgetObject(id);
+            if (expected == kOk) removed(id);
         }
         if (!m_inst) return;
         DWORD ret = 0xDEAD;
@@ -637,7 +661,7 @@ private:
             expected = (typeClass == 6 || typeClass == 9) ? kPretBadClass : kPretProgramType;
         else
             expected = m_model.removeTypeByClass(id, typeClass);
-        if (expected == kOk) forgetObject(id);
+        if (expected == kOk) removed(id);
         if (!m_inst) return;
         DWORD ret = 0xDEAD;
         same("HRESULT", m_inst->removeTypeByClass(id, typeClass, &ret), S_OK);
@@ -990,6 +1014,10 @@ private:
         case 3:
             if (!types.empty()) return {9, texts};
             break;
+        case 4:
+            for (const auto& file : m_model.state.packageFiles)
+                texts.push_back(file.first);
+            break;
         case 5:
             if (const ModelType* t = m_model.type(id); t && mode == 1) texts.push_back(t->name);
             break;
@@ -1140,22 +1168,51 @@ private:
     // ---- package files: no package is installed, so no file can be added;
     // removing one of a device type present finds nothing and succeeds.
 
+    // ---- package files: listed under the package's class element (found
+    // by its exact name), each naming a device type found by name in any
+    // letter case.
+
+    std::string anyPackageName() {
+        return oneOf<std::string>({kSamplePackageName,
+                                   kSamplePackageName, "samplepack.1.0",
+                                   "ModelPackage.1.0", anyName()});
+    }
+    bool packageListed(const std::string& name) const {
+        return name == kSamplePackageName && m_model.type(TYPEID_SamplePackage);
+    }
+
     void addPackageFile() {
-        const std::string package = chance(50) ? std::string("ModelPackage.1.0") : anyName();
+        const std::string package = anyPackageName();
         const std::string device = anyName();
-        m_op = "addPackageFile " + package + " " + device;
+        const std::string file = oneOf<std::string>({"manual.pdf", "setup.ini", "a'b\"c.txt"});
+        m_op = "addPackageFile " + package + " " + device + " " + file;
+        DWORD expected = 0xBE020003;
+        const auto* named = m_model.byName(device);
+        if (packageListed(package) && named) {
+            m_model.state.packageFiles.emplace_back(file, named->first);
+            m_mostFiles = std::max(m_mostFiles, m_model.state.packageFiles.size());
+            expected = kOk;
+        }
         if (!m_inst) return;
         DWORD ret = 0xDEAD;
-        zeb::Bstr file(u"model.pdf");
-        same("HRESULT", m_inst->addPackageFile(package.c_str(), device.c_str(), file, &ret), S_OK);
-        same("pRet", ret, DWORD(0xBE020003));
+        zeb::Bstr text(file.c_str());
+        same("HRESULT", m_inst->addPackageFile(package.c_str(), device.c_str(), text, &ret), S_OK);
+        same("pRet", ret, expected);
     }
 
     void removePackageFile() {
-        const std::string package = chance(50) ? std::string("ModelPackage.1.0") : anyName();
+        const std::string package = anyPackageName();
         const std::string device = anyName();
         m_op = "removePackageFile " + package + " " + device;
-        const DWORD expected = m_model.byName(device) ? kOk : DWORD(0xBE020003);
+        const auto* named = m_model.byName(device);
+        // Nothing listed for the device: nothing to do, and no failure.
+        const DWORD expected = named ? kOk : DWORD(0xBE020003);
+        if (named && packageListed(package)) {
+            auto& files = m_model.state.packageFiles;
+            auto it = std::find_if(files.begin(), files.end(),
+                                   [&](const auto& f) { return f.second == named->first; });
+            if (it != files.end()) files.erase(it);
+        }
         if (!m_inst) return;
         DWORD ret = 0xDEAD;
         same("HRESULT", m_inst->removePackageFile(package.c_str(), device.c_str(), &ret), S_OK);
@@ -1267,14 +1324,18 @@ private:
         const ModelType* t = m_model.type(id);
         Export e;
         e.typeId = id;
-        if (t) e.type = *t;
+        // The sample package names the sample drive and cam types as the
+        // types it depends on; they are never installed here, and the
+        // entries cannot be exported (the container's code as it is).
+        const bool dependent = id == TYPEID_SamplePackage;
+        if (t && !dependent) e.type = *t;
         // The export makes the type's object afresh: a cached one is let go,
         // and the type's data re-read.
         if (t) forgetObject(id);
         if (m_inst) {
             DWORD ret = 0xDEAD;
             same("HRESULT", m_inst->exportTypeData(id, &e.storage, &ret), S_OK);
-            same("pRet", ret, t ? kOk : kPretTypeId);
+            same("pRet", ret, !t ? kPretTypeId : dependent ? DWORD(10) : kOk);
             if (!e.storage) {
                 diverge("no storage");
                 return;
@@ -1331,6 +1392,13 @@ private:
         same("pRet", ret, expected);
     }
 
+    // A removed type takes its class element, and with a package the
+    // files listed there, out of the document.
+    void removed(const GUID& id) {
+        forgetObject(id);
+        if (id == TYPEID_SamplePackage) m_model.state.packageFiles.clear();
+    }
+
     // A type whose entry went or was replaced, or whose object was made
     // afresh, has no cached object and nothing to re-read.
     void forgetObject(const GUID& id) {
@@ -1370,6 +1438,8 @@ private:
     bool m_cachedKnown = true;
     CZEBIntInstallation* m_inst = nullptr;
     uint64_t m_ops = 0;
+    uint64_t m_accepted = 0, m_refused = 0;
+    size_t m_mostFiles = 0;
     std::string m_op;
     std::string m_divergence;
     ModelState m_lastSaved;
@@ -1639,12 +1709,13 @@ TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithT
     ASSERT_EQ(driver.divergence(), "") << "ZEB_MODEL_SEED=" << seed;
     driver.checkAll("at the end");
     ASSERT_EQ(driver.divergence(), "") << "ZEB_MODEL_SEED=" << seed;
-    std::printf("model test: %llu operations in %.1f s (%.0f/s), %d reopens, %d killed writers "
-                "(%d with the save in flight on disk, %llu operations in them), %zu types at the "
-                "end\n",
+    std::printf("model test: %llu operations in %.1f s (%.0f/s; %llu answered 0, %llu refused), "
+                "%d reopens, %d killed writers (%d with the save in flight on disk, %llu "
+                "operations in them), %zu types at the end, up to %zu package files\n",
                 (unsigned long long)driver.operations(), seconds, driver.operations() / seconds,
+                (unsigned long long)driver.accepted(), (unsigned long long)driver.refused(),
                 reopens, kills, killsInFlight, (unsigned long long)childOps,
-                model.state.types.size());
+                model.state.types.size(), driver.mostPackageFiles());
 }
 
 } // namespace
