@@ -12,7 +12,7 @@
 //
 // ZEB_MODEL_SEED replays a run (each run prints its seed; apart from where
 // the kills fall, a seed fixes everything), ZEB_MODEL_OPS sets the number
-// of operations (default 100,000; 20,000 in the sanitizer builds, which
+// of operations (default 100,000; 15,000 in the sanitizer builds, which
 // run ten to thirty times slower).
 #include "is/CZEBIntInstallation.h"
 
@@ -131,8 +131,10 @@ std::string idText(const GUID& id) {
 std::vector<std::string> xpaths() {
     return {"//ESType/@ESName",
             "//ESType[@ESID='" + idText(zeb::samples::numberedTypeId(0)) + "']/@ESName",
-            "//ESType[@ESID='" + idText(poolGuid(kGenericId, 0)) + "']/@ESName", "//ESType",
-            "//Package//File/@Name", "//ESType[@ESID='%estypeid']/@ESName",
+            "//ESType[@ESID='" + idText(poolGuid(kGenericId, 0)) + "']/@ESName",
+            "//ESType",
+            "//Package//File/@Name",
+            "//ESType[@ESID='%estypeid']/@ESName",
             "//ESType[@ESName=\"%param1%\"]/@ESID"};
 }
 
@@ -466,6 +468,7 @@ public:
             {3, &Driver::typeStorage},      {2, &Driver::extensionObject},
             {1, &Driver::addPackageFile},   {1, &Driver::removePackageFile},
             {5, &Driver::nameLookups},      {2, &Driver::typeLists},
+            {2, &Driver::vidLookups},       {2, &Driver::classLookups},
             {2, &Driver::runtimeLookups},   {2, &Driver::exportType},
             {2, &Driver::importType},       {1, &Driver::save},
         };
@@ -685,8 +688,9 @@ private:
         const ModelType* before = m_model.type(id);
         // Writing a "BI_" attribute (not its value again) has the type's
         // data re-read before the next save.
-        const bool refresh = before && key.rfind(u"BI_", 0) == 0 &&
-                             (!before->attributes.count(key) || before->attributes.at(key) != value);
+        const bool refresh =
+            before && key.rfind(u"BI_", 0) == 0 &&
+            (!before->attributes.count(key) || before->attributes.at(key) != value);
         const DWORD expected = m_model.setAttribute(id, key, value);
         if (expected == kOk && refresh) m_needsRefresh.insert(id);
         if (!m_inst) return;
@@ -996,7 +1000,7 @@ private:
         if (mode == 1 && which != 5) return {29, texts};
         if (mode == 2) {
             if (params.size() > (which == 6 ? 1u : 0u)) return {29, texts}; // one not in the query
-            if (which == 6 && params.empty()) return {29, texts};          // one left unfilled
+            if (which == 6 && params.empty()) return {29, texts};           // one left unfilled
         }
         const auto& types = m_model.state.types;
         switch (which) {
@@ -1006,9 +1010,8 @@ private:
             break;
         case 1:
         case 2:
-            if (const ModelType* t =
-                    m_model.type(which == 1 ? zeb::samples::numberedTypeId(0)
-                                            : poolGuid(kGenericId, 0)))
+            if (const ModelType* t = m_model.type(which == 1 ? zeb::samples::numberedTypeId(0)
+                                                             : poolGuid(kGenericId, 0)))
                 texts.push_back(t->name);
             break;
         case 3:
@@ -1062,11 +1065,12 @@ private:
             args[i].bstrVal = SysAllocString(zeb::toWide(params[i]).c_str());
         }
         zeb::Variant none;
-        const HRESULT hr = mode == 0   ? m_inst->getTypeDescr(bid, &result, &ret)
-                           : mode == 1 ? m_inst->getTypeDescrAttr(id, bid, &result, &ret)
-                                       : m_inst->getTypeDescrParam(
-                                             LONG(args.size()), args.empty() ? &none : args.data(),
-                                             bid, &result, &ret);
+        const HRESULT hr =
+            mode == 0 ? m_inst->getTypeDescr(bid, &result, &ret)
+            : mode == 1
+                ? m_inst->getTypeDescrAttr(id, bid, &result, &ret)
+                : m_inst->getTypeDescrParam(LONG(args.size()), args.empty() ? &none : args.data(),
+                                            bid, &result, &ret);
         same("HRESULT", hr, S_OK);
         same("pRet", ret, expected);
         std::vector<std::string> found;
@@ -1085,8 +1089,9 @@ private:
         std::sort(found.begin(), found.end());
         same("result", found, texts);
         same("result type", int(result.vt),
-             texts.empty() ? int(VT_EMPTY)
-                           : texts.size() == 1 ? int(VT_BSTR) : int(VT_ARRAY | VT_BSTR));
+             texts.empty()       ? int(VT_EMPTY)
+             : texts.size() == 1 ? int(VT_BSTR)
+                                 : int(VT_ARRAY | VT_BSTR));
     }
 
     // ---- type storage: read through a copy, written from a storage of
@@ -1099,10 +1104,13 @@ private:
         const bool replace = chance(50);
         std::map<std::u16string, std::string> content;
         for (const std::u16string& name : streamNames())
-            if (chance(60)) content[name] = std::to_string(below(1000000)) + std::string(below(3000), 'x');
+            if (chance(60))
+                content[name] = std::to_string(below(1000000)) + std::string(below(3000), 'x');
         m_op = "type storage " + typeLabel(id) + (replace ? " replaced" : " read");
         const ModelType* t = m_model.type(id);
-        const DWORD expected = access != 0x6D4E2A91u ? kPretProtection : t ? kOk : DWORD(0xBE020005);
+        const DWORD expected = access != 0x6D4E2A91u ? kPretProtection
+                               : t                   ? kOk
+                                                     : DWORD(0xBE020005);
         std::map<std::u16string, std::string> before;
         if (auto it = m_model.state.storages.find(id); it != m_model.state.storages.end())
             before = it->second;
@@ -1173,8 +1181,7 @@ private:
     // letter case.
 
     std::string anyPackageName() {
-        return oneOf<std::string>({kSamplePackageName,
-                                   kSamplePackageName, "samplepack.1.0",
+        return oneOf<std::string>({kSamplePackageName, kSamplePackageName, "samplepack.1.0",
                                    "ModelPackage.1.0", anyName()});
     }
     bool packageListed(const std::string& name) const {
@@ -1250,6 +1257,113 @@ private:
         same("isType", is, t ? TRUE : FALSE);
     }
 
+    // The version-independent name: the leading identifier of the name.
+    static std::string vidOf(const std::string& name) {
+        size_t end = 0;
+        while (end < name.size() && name[end] != '.')
+            ++end;
+        return name.substr(0, end);
+    }
+
+    void vidLookups() {
+        const GUID id = anyTypeId();
+        const std::string vid = vidOf(anyName());
+        const std::string suffix = oneOf<std::string>({"", "", ".1", ".1.0", ".0.9", ".2", ".1.1"});
+        const std::string name = vid + suffix;
+        const long typeClass = oneOf<long>({0, 2, 4, 7, 8});
+        m_op = "VID lookups " + name + " class " + std::to_string(typeClass) + " " + typeLabel(id);
+        // Every name here is "<vid>.1.0"; a VID name with a version finds the
+        // type whose version is at least that one.
+        const bool versionMet = suffix != ".2" && suffix != ".1.1";
+        const std::pair<const GUID, ModelType>* found = nullptr;
+        for (const auto& entry : m_model.state.types)
+            if (folded(vidOf(entry.second.name)) == folded(vid) && versionMet) found = &entry;
+        const ModelType* t = m_model.type(id);
+        if (!m_inst) return;
+        GUID answer = GUID_NOTYPE;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->getTypeIdByVIDName(name.c_str(), &answer, &ret), S_OK);
+        same("pRet of getTypeIdByVIDName", ret, found ? kOk : kPretNameRule);
+        same("getTypeIdByVIDName", answer, found ? found->first : GUID_NULL);
+        const bool ofClass = found && found->second.typeClass == typeClass;
+        answer = GUID_NOTYPE;
+        ret = 0xDEAD;
+        same("HRESULT", m_inst->getTypeIdByVIDNameAndClass(name.c_str(), typeClass, &answer, &ret),
+             S_OK);
+        same("pRet of getTypeIdByVIDNameAndClass", ret, ofClass ? kOk : kPretNameRule);
+        same("getTypeIdByVIDNameAndClass", answer, ofClass ? found->first : GUID_NULL);
+        // The list holds the types whose name before the first dot is the one given.
+        std::vector<GUID> listed;
+        for (const auto& [typeId, type] : m_model.state.types)
+            if (folded(vidOf(type.name)) == folded(name)) listed.push_back(typeId);
+        DWORD count = 0;
+        GUID* ids = nullptr;
+        same("HRESULT", m_inst->getTypeIDListByVIDName(name.c_str(), &count, &ids), S_OK);
+        same("getTypeIDListByVIDName", std::vector<GUID>(ids, ids + count), listed);
+        CoTaskMemFree(ids);
+        char* text = nullptr;
+        ret = 0xDEAD;
+        same("HRESULT", m_inst->getTypeVIDNameByID(id, &text, &ret), S_OK);
+        same("pRet of getTypeVIDNameByID", ret, t ? kOk : kPretTypeId);
+        same("getTypeVIDNameByID", std::string(text ? text : "(null)"),
+             t ? vidOf(t->name) : std::string("(null)"));
+        CoTaskMemFree(text);
+        text = nullptr;
+        ret = 0xDEAD;
+        const bool idOfClass = t && t->typeClass == typeClass;
+        same("HRESULT", m_inst->getTypeVIDNameByIDAndClass(id, typeClass, &text, &ret), S_OK);
+        same("pRet of getTypeVIDNameByIDAndClass", ret, idOfClass ? kOk : kPretTypeId);
+        same("getTypeVIDNameByIDAndClass", std::string(text ? text : "(null)"),
+             idOfClass ? vidOf(t->name) : std::string("(null)"));
+        CoTaskMemFree(text);
+    }
+
+    // The lookups restricted to a class: another class answers as no type.
+    void classLookups() {
+        const GUID id = anyTypeId();
+        const std::string name = anyName();
+        const long typeClass = oneOf<long>({0, 0, 2, 4, 7, 8});
+        const uint32_t n = below(kNumbered);
+        m_op =
+            "class lookups " + typeLabel(id) + " " + name + " class " + std::to_string(typeClass);
+        const ModelType* t = m_model.type(id);
+        const bool idOfClass = t && t->typeClass == typeClass;
+        const auto* named = m_model.byName(name);
+        const bool nameOfClass = named && named->second.typeClass == typeClass;
+        const GUID numbered = zeb::samples::numberedTypeId(n);
+        const ModelType* nt = m_model.type(numbered);
+        const bool rtOfClass = nt && nt->typeClass == typeClass;
+        if (!m_inst) return;
+        char* text = nullptr;
+        DWORD ret = 0xDEAD;
+        same("HRESULT", m_inst->getTypeNameByIDAndClass(id, typeClass, &text, &ret), S_OK);
+        same("pRet of getTypeNameByIDAndClass", ret, idOfClass ? kOk : kPretTypeId);
+        same("getTypeNameByIDAndClass", std::string(text ? text : "(null)"),
+             idOfClass ? t->name : std::string("(null)"));
+        CoTaskMemFree(text);
+        GUID answer = GUID_NOTYPE;
+        ret = 0xDEAD;
+        same("HRESULT", m_inst->getTypeIdByNameAndClass(name.c_str(), typeClass, &answer, &ret),
+             S_OK);
+        same("pRet of getTypeIdByNameAndClass", ret, nameOfClass ? kOk : kPretNameRule);
+        same("getTypeIdByNameAndClass", answer, nameOfClass ? named->first : GUID_NULL);
+        RTTypeID rt = RTTYPEID_INVALID;
+        ret = 0xDEAD;
+        same("HRESULT", m_inst->getRTIDByTypeIDandClass(id, typeClass, &rt, &ret), S_OK);
+        same("pRet of getRTIDByTypeIDandClass", ret, idOfClass ? kOk : kPretTypeId);
+        if (!idOfClass) same("runtime family", rt.guidVersion, GUID_NOTYPE);
+        answer = GUID_NULL;
+        ret = 0xDEAD;
+        const RTTypeID wanted{zeb::samples::numberedTypeFamily(n), 1, 0};
+        same("HRESULT", m_inst->getTypeIDByRTIDandClass(wanted, typeClass, &answer, &ret), S_OK);
+        same("pRet of getTypeIDByRTIDandClass", ret, rtOfClass ? kOk : DWORD(0xBE020005));
+        same("getTypeIDByRTIDandClass", answer, rtOfClass ? numbered : GUID_NOTYPE);
+        LONG found = -5;
+        ret = 0xDEAD;
+        same("HRESULT", m_inst->getTypeClass(id, &found, &ret), S_OK);
+        same("getTypeClass", long(found), t ? t->typeClass : 32767L);
+    }
+
     void typeLists() {
         const long typeClass = oneOf<long>({0, 4, 7, 8, 2});
         m_op = "type lists class " + std::to_string(typeClass);
@@ -1271,7 +1385,8 @@ private:
         std::vector<GUID> found(ids, ids + count);
         CoTaskMemFree(ids);
         same("the internal type listed",
-             int(std::count(found.begin(), found.end(), kInternalTypeId)), m_model.state.internalType ? 1 : 0);
+             int(std::count(found.begin(), found.end(), kInternalTypeId)),
+             m_model.state.internalType ? 1 : 0);
         found.erase(std::remove(found.begin(), found.end(), kInternalTypeId), found.end());
         same("getTypeIDList", found, all);
         same("HRESULT", m_inst->getTypeIDListByClass(typeClass, &count, &ids), S_OK);
@@ -1425,7 +1540,6 @@ public:
     }
 
 private:
-
     RegistryModel& m_model;
     std::mt19937_64 m_random;
     bool m_saves;
@@ -1583,7 +1697,7 @@ protected:
 };
 
 TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithTheModel) {
-    const long long total = envNumber("ZEB_MODEL_OPS", kSanitized ? 20000 : 100000);
+    const long long total = envNumber("ZEB_MODEL_OPS", kSanitized ? 15000 : 100000);
     const uint64_t seed =
         uint64_t(envNumber("ZEB_MODEL_SEED", (long long)(std::random_device{}() & 0x7FFFFFFF)));
     std::printf("model test: %lld operations, seed %llu (ZEB_MODEL_SEED=%llu replays it)\n", total,
@@ -1667,8 +1781,7 @@ TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithT
         // Kill after some of the saves, at a random moment of the next
         // segment or save.
         const size_t wanted = size_t(events() % plan.segments);
-        readReports(child.report, Clock::now() + std::chrono::seconds(120), pending, lines,
-                    wanted);
+        readReports(child.report, Clock::now() + std::chrono::seconds(120), pending, lines, wanted);
         const auto delay = std::chrono::microseconds(events() % (kSanitized ? 200000 : 40000));
         readReports(child.report, Clock::now() + delay, pending, lines);
         ::kill(child.pid, SIGKILL);
@@ -1677,7 +1790,8 @@ TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithT
         ::waitpid(child.pid, nullptr, 0);
         size_t completed = 0;
         for (const std::string& line : lines) {
-            ASSERT_NE(line.rfind("diverged", 0), 0u) << "child (seed " << childSeed << "): " << line;
+            ASSERT_NE(line.rfind("diverged", 0), 0u)
+                << "child (seed " << childSeed << "): " << line;
             if (line.rfind("saved ", 0) != 0) continue;
             completed = std::stoul(line.substr(6));
             ASSERT_EQ(line, "saved " + std::to_string(completed) + " " + digest(saved[completed]))
@@ -1698,8 +1812,8 @@ TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithT
             for (size_t k = 0; k < saved.size(); ++k)
                 if (found == saved[k]) other = std::to_string(k);
             FAIL() << "after the kill of a child (seed " << childSeed << ") that completed "
-                   << completed << " saves of " << plan.segments << " the file holds save "
-                   << other << ": " << difference(found, saved[completed]);
+                   << completed << " saves of " << plan.segments << " the file holds save " << other
+                   << ": " << difference(found, saved[completed]);
         }
         driver.saved();
         driver.forgetExports();
