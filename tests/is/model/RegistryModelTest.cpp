@@ -138,6 +138,23 @@ std::vector<std::string> xpaths() {
             "//ESType[@ESName=\"%param1%\"]/@ESID"};
 }
 
+// The installation the outside components below call back while they are
+// made or die, as real extension and tool objects do (a lookup from inside
+// the call that makes them).
+CZEBIntInstallation* g_callBack = nullptr;
+
+void callBack() {
+    if (!g_callBack) return;
+    DWORD count = 0;
+    GUID* ids = nullptr;
+    if (g_callBack->getTypeIDList(&count, &ids) == S_OK && count > 0) {
+        BOOL is = FALSE;
+        g_callBack->isType(ids[count - 1], &is);
+        g_callBack->isTool(ids[0], &is);
+    }
+    CoTaskMemFree(ids);
+}
+
 // The class objects of the outside components, registered in this process:
 // the numbered types, the extension objects, the tool objects and the
 // generic type's server. The same in the parent and in every child.
@@ -154,14 +171,17 @@ public:
             auto script = std::make_shared<zeb::test::ExtensionScript>();
             script->name = extensionName(k);
             script->extTypeId = poolGuid(kExtTypeId, k);
+            script->onCreate = callBack;
             ComPtr<zeb::test::CScriptedExtensionFactory> factory;
             zeb::test::CScriptedExtensionFactory::createObject(&factory, script);
             add(poolGuid(kExtClsid, k), static_cast<IClassFactory*>(factory.get()));
         }
         for (uint32_t k = 0; k < kTools; ++k) {
+            auto script = std::make_shared<zeb::test::ToolScript>();
+            script->onCreate = callBack;
+            script->onDeath = callBack;
             ComPtr<zeb::test::CScriptedToolFactory> factory;
-            zeb::test::CScriptedToolFactory::createObject(
-                &factory, std::make_shared<zeb::test::ToolScript>());
+            zeb::test::CScriptedToolFactory::createObject(&factory, script);
             add(poolGuid(kToolClsid, k), static_cast<IClassFactory*>(factory.get()));
         }
     }
@@ -196,9 +216,11 @@ struct Session {
         ComPtr<IMC_PrjHdlHolder> holder;
         hdl->getProjectHdlHolder(&holder);
         inst->setPrjHdlHolder(holder);
+        g_callBack = inst.get();
         return true;
     }
     void close() {
+        g_callBack = nullptr;
         inst.Release(); // cached objects die and may call back through the handler
         if (hdl) hdl->setInstallation(nullptr);
         hdl.Release();
@@ -674,16 +696,21 @@ private:
     // ---- attributes
 
     std::u16string anyKey() {
-        return oneOf<std::u16string>(
-            {u"BI_Order", u"BI_Group", u"PBI_Note", u"PBI_Z", u"bi_lower", u"XBI_Bad", u""});
+        return oneOf<std::u16string>({u"BI_Order", u"BI_Group", u"PBI_Note", u"PBI_Z",
+                                      u"PBI_\u00c4 x", u"bi_lower", u"XBI_Bad", u""});
     }
 
     void setAttribute() {
         const GUID id = anyTypeId();
         const std::u16string key = anyKey();
+        // Values as callers store them: empty, spaces at either end, line
+        // breaks, markup characters, characters beyond the basic plane, a
+        // character 0 inside, long ones.
+        static const std::vector<std::u16string> odd = {
+            u"", u" a b ", u"zw\u00f6lf", u"<&>\"'", u"line\nbreak\r\n", u"tab\there",
+            u"\U0001F600 smile", std::u16string(u"nul\0inside", 11), std::u16string(5000, u'w')};
         const std::u16string value =
-            chance(30) ? oneOf<std::u16string>({u"", u"a b", u"zw\u00f6lf", u"<&>\"'"})
-                       : zeb::toWide(std::to_string(below(1000)));
+            chance(30) ? oneOf(odd) : zeb::toWide(std::to_string(below(1000)));
         m_op = "setAttributeByTypeID " + typeLabel(id) + " " + narrow(key) + "=" + narrow(value);
         const ModelType* before = m_model.type(id);
         // Writing a "BI_" attribute (not its value again) has the type's
@@ -966,6 +993,14 @@ private:
             same("pRet", ret, present ? kOk : kPretToolAbsent);
             same("CLSID", clsid, present ? it->second.clsid : GUID_NULL);
         }
+        // A new tool object each time, of the tool's class.
+        ComPtr<IUnknown> tool;
+        ret = 0xDEAD;
+        same("HRESULT", m_inst->getToolByToolTypeID(id, &tool, &ret), S_OK);
+        same("pRet of getToolByToolTypeID", ret, present ? kOk : kPretToolAbsent);
+        same("a tool object", int(bool(tool)), int(present));
+        ComQIPtr<zeb::test::ITestTool> scripted(tool);
+        same("a tool object of the test", int(bool(scripted)), int(present));
     }
 
     // ---- queries
@@ -1191,7 +1226,9 @@ private:
     void addPackageFile() {
         const std::string package = anyPackageName();
         const std::string device = anyName();
-        const std::string file = oneOf<std::string>({"manual.pdf", "setup.ini", "a'b\"c.txt"});
+        const std::string file = oneOf<std::string>(
+            {"manual.pdf", "setup.ini", "a'b\"c.txt", " with spaces .txt", "line\nbreak.txt",
+             "tab\there.txt", "\xc3\xbcmlaut.txt", ""});
         m_op = "addPackageFile " + package + " " + device + " " + file;
         DWORD expected = 0xBE020003;
         const auto* named = m_model.byName(device);
