@@ -476,23 +476,41 @@ public:
     void step() {
         ++m_ops;
         static const std::vector<std::pair<int, void (Driver::*)()>> table = {
-            {8, &Driver::addNumbered},      {6, &Driver::addGeneric},
-            {3, &Driver::removeType},       {2, &Driver::removeTypeByClass},
-            {7, &Driver::setAttribute},     {3, &Driver::removeAttribute},
-            {4, &Driver::getAttribute},     {2, &Driver::getAttributeList},
-            {4, &Driver::addSnapIn},        {3, &Driver::removeSnapIn},
-            {2, &Driver::setDefaultSnapIn}, {3, &Driver::getDefaultSnapIn},
-            {2, &Driver::getSnapInList},    {4, &Driver::addExtension},
-            {2, &Driver::removeExtension},  {3, &Driver::extensionLookups},
-            {3, &Driver::addTool},          {2, &Driver::removeTool},
-            {2, &Driver::toolLookups},      {2, &Driver::registerQuery},
-            {1, &Driver::unregisterQuery},  {6, &Driver::runQuery},
-            {3, &Driver::typeStorage},      {2, &Driver::extensionObject},
-            {1, &Driver::addPackageFile},   {1, &Driver::removePackageFile},
-            {5, &Driver::nameLookups},      {2, &Driver::typeLists},
-            {2, &Driver::vidLookups},       {2, &Driver::classLookups},
-            {2, &Driver::runtimeLookups},   {2, &Driver::exportType},
-            {2, &Driver::importType},       {1, &Driver::save},
+            {8, &Driver::addNumbered},
+            {6, &Driver::addGeneric},
+            {3, &Driver::removeType},
+            {2, &Driver::removeTypeByClass},
+            {7, &Driver::setAttribute},
+            {3, &Driver::removeAttribute},
+            {4, &Driver::getAttribute},
+            {2, &Driver::getAttributeList},
+            {4, &Driver::addSnapIn},
+            {3, &Driver::removeSnapIn},
+            {2, &Driver::setDefaultSnapIn},
+            {3, &Driver::getDefaultSnapIn},
+            {2, &Driver::getSnapInList},
+            {4, &Driver::addExtension},
+            {2, &Driver::removeExtension},
+            {3, &Driver::extensionLookups},
+            {3, &Driver::addTool},
+            {2, &Driver::removeTool},
+            {2, &Driver::toolLookups},
+            {2, &Driver::registerQuery},
+            {1, &Driver::unregisterQuery},
+            {6, &Driver::runQuery},
+            {3, &Driver::typeStorage},
+            {2, &Driver::extensionObject},
+            {1, &Driver::addPackageFile},
+            {1, &Driver::removePackageFile},
+            {5, &Driver::nameLookups},
+            {2, &Driver::typeLists},
+            {2, &Driver::vidLookups},
+            {2, &Driver::classLookups},
+            {1, &Driver::nullPointer},
+            {2, &Driver::runtimeLookups},
+            {2, &Driver::exportType},
+            {2, &Driver::importType},
+            {1, &Driver::save},
         };
         static const int total = [] {
             int sum = 0;
@@ -706,9 +724,15 @@ private:
         // Values as callers store them: empty, spaces at either end, line
         // breaks, markup characters, characters beyond the basic plane, a
         // character 0 inside, long ones.
-        static const std::vector<std::u16string> odd = {
-            u"", u" a b ", u"zw\u00f6lf", u"<&>\"'", u"line\nbreak\r\n", u"tab\there",
-            u"\U0001F600 smile", std::u16string(u"nul\0inside", 11), std::u16string(5000, u'w')};
+        static const std::vector<std::u16string> odd = {u"",
+                                                        u" a b ",
+                                                        u"zw\u00f6lf",
+                                                        u"<&>\"'",
+                                                        u"line\nbreak\r\n",
+                                                        u"tab\there",
+                                                        u"\U0001F600 smile",
+                                                        std::u16string(u"nul\0inside", 11),
+                                                        std::u16string(5000, u'w')};
         const std::u16string value =
             chance(30) ? oneOf(odd) : zeb::toWide(std::to_string(below(1000)));
         m_op = "setAttributeByTypeID " + typeLabel(id) + " " + narrow(key) + "=" + narrow(value);
@@ -1226,9 +1250,9 @@ private:
     void addPackageFile() {
         const std::string package = anyPackageName();
         const std::string device = anyName();
-        const std::string file = oneOf<std::string>(
-            {"manual.pdf", "setup.ini", "a'b\"c.txt", " with spaces .txt", "line\nbreak.txt",
-             "tab\there.txt", "\xc3\xbcmlaut.txt", ""});
+        const std::string file =
+            oneOf<std::string>({"manual.pdf", "setup.ini", "a'b\"c.txt", " with spaces .txt",
+                                "line\nbreak.txt", "tab\there.txt", "\xc3\xbcmlaut.txt", ""});
         m_op = "addPackageFile " + package + " " + device + " " + file;
         DWORD expected = 0xBE020003;
         const auto* named = m_model.byName(device);
@@ -1261,6 +1285,47 @@ private:
         DWORD ret = 0xDEAD;
         same("HRESULT", m_inst->removePackageFile(package.c_str(), device.c_str(), &ret), S_OK);
         same("pRet", ret, expected);
+    }
+
+    // ---- a missing out pointer: E_POINTER, and nothing changes
+
+    void nullPointer() {
+        const GUID id = anyTypeId();
+        const uint32_t which = below(8);
+        const GUID snapIn = anySnapIn();
+        const uint32_t n = below(kNumbered);
+        m_op = "null pointer " + std::to_string(which) + " " + typeLabel(id);
+        if (!m_inst) return;
+        DWORD ret = 0;
+        HRESULT hr = S_OK;
+        switch (which) {
+        case 0:
+            hr = m_inst->addTypeByClass(zeb::samples::numberedTypeClsid(n), 0, nullptr);
+            break;
+        case 1:
+            hr = m_inst->removeType(id, nullptr);
+            break;
+        case 2:
+            hr = m_inst->addSnapInByTypeID(id, snapIn, nullptr);
+            break;
+        case 3:
+            hr = m_inst->setAttributeByTypeID(id, zeb::Bstr(u"BI_Order"), zeb::Bstr(u"1"), nullptr);
+            break;
+        case 4:
+            hr = m_inst->addTool(poolGuid(kToolId, 0), u"Tool0.1.0", poolGuid(kToolClsid, 0), 1,
+                                 nullptr);
+            break;
+        case 5:
+            hr = m_inst->registerXPathQuery(queryId(0).c_str(), nullptr, &ret);
+            break;
+        case 6:
+            hr = m_inst->addPackageFile(kSamplePackageName, nullptr, nullptr, &ret);
+            break;
+        default:
+            hr = m_inst->getTypeIdByName(nullptr, nullptr, &ret);
+            break;
+        }
+        same("HRESULT", hr, E_POINTER);
     }
 
     // ---- lookups
