@@ -10,10 +10,12 @@
 // moment; the parent then reopens the file and finds in it the model state
 // of the last save the child completed or of the one in flight.
 //
-// ZEB_MODEL_SEED replays a run (each run prints its seed; apart from where
-// the kills fall, a seed fixes everything), ZEB_MODEL_OPS sets the number
-// of operations (default 100,000; 15,000 in the sanitizer builds, which
-// run ten to thirty times slower).
+// ZEB_MODEL_SEED replays a run (each run prints its seed). A seed fixes
+// every operation and every child's operations; only the moment of a kill
+// is left to the clock, and with it which of two saves a child left on disk,
+// from which the run goes on. ZEB_MODEL_OPS sets the number of operations
+// (default 100,000; 15,000 in the sanitizer builds, which run ten to thirty
+// times slower); ZEB_MODEL_VERBOSE=1 lists each operation on stderr.
 #include "is/CZEBIntInstallation.h"
 
 #include "base/fs/FsFileMan.h"
