@@ -91,6 +91,7 @@ constexpr uint32_t kSnapIns = 5;
 constexpr uint32_t kExtensions = 4;
 constexpr uint32_t kTools = 4;
 constexpr uint32_t kQueryIds = 7;
+constexpr DWORD kUntouched = 0xDEAD; // what the test puts in a pRet before a call
 constexpr GUID kInternalTypeId = makeGuid("A562FDF0-F9DE-11D3-A6DD-00500439C839");
 constexpr DWORD kAccessToolClsid = 0x71E8B036u;
 constexpr DWORD kAccessClearCache = 0x2A95C4D3u;
@@ -137,7 +138,8 @@ std::vector<std::string> xpaths() {
             "//ESType",
             "//Package//File/@Name",
             "//ESType[@ESID='%estypeid']/@ESName",
-            "//ESType[@ESName=\"%param1%\"]/@ESID"};
+            "//ESType[@ESName=\"%param1%\"]/@ESID",
+            "//ESType[@ESName="};
 }
 
 // The installation the outside components below call back while they are
@@ -478,41 +480,24 @@ public:
     void step() {
         ++m_ops;
         static const std::vector<std::pair<int, void (Driver::*)()>> table = {
-            {8, &Driver::addNumbered},
-            {6, &Driver::addGeneric},
-            {3, &Driver::removeType},
-            {2, &Driver::removeTypeByClass},
-            {7, &Driver::setAttribute},
-            {3, &Driver::removeAttribute},
-            {4, &Driver::getAttribute},
-            {2, &Driver::getAttributeList},
-            {4, &Driver::addSnapIn},
-            {3, &Driver::removeSnapIn},
-            {2, &Driver::setDefaultSnapIn},
-            {3, &Driver::getDefaultSnapIn},
-            {2, &Driver::getSnapInList},
-            {4, &Driver::addExtension},
-            {2, &Driver::removeExtension},
-            {3, &Driver::extensionLookups},
-            {3, &Driver::addTool},
-            {2, &Driver::removeTool},
-            {2, &Driver::toolLookups},
-            {2, &Driver::registerQuery},
-            {1, &Driver::unregisterQuery},
-            {6, &Driver::runQuery},
-            {3, &Driver::typeStorage},
-            {2, &Driver::extensionObject},
-            {1, &Driver::addPackageFile},
-            {1, &Driver::removePackageFile},
-            {5, &Driver::nameLookups},
-            {2, &Driver::typeLists},
-            {2, &Driver::vidLookups},
-            {2, &Driver::classLookups},
-            {1, &Driver::nullPointer},
-            {2, &Driver::runtimeLookups},
-            {2, &Driver::exportType},
-            {2, &Driver::importType},
-            {1, &Driver::save},
+            {8, &Driver::addNumbered},      {6, &Driver::addGeneric},
+            {3, &Driver::removeType},       {2, &Driver::removeTypeByClass},
+            {7, &Driver::setAttribute},     {3, &Driver::removeAttribute},
+            {4, &Driver::getAttribute},     {2, &Driver::getAttributeList},
+            {4, &Driver::addSnapIn},        {3, &Driver::removeSnapIn},
+            {2, &Driver::setDefaultSnapIn}, {3, &Driver::getDefaultSnapIn},
+            {2, &Driver::getSnapInList},    {4, &Driver::addExtension},
+            {2, &Driver::removeExtension},  {3, &Driver::extensionLookups},
+            {3, &Driver::addTool},          {2, &Driver::removeTool},
+            {2, &Driver::toolLookups},      {2, &Driver::registerQuery},
+            {1, &Driver::unregisterQuery},  {6, &Driver::runQuery},
+            {3, &Driver::typeStorage},      {2, &Driver::extensionObject},
+            {1, &Driver::addPackageFile},   {1, &Driver::removePackageFile},
+            {5, &Driver::nameLookups},      {2, &Driver::typeLists},
+            {2, &Driver::vidLookups},       {2, &Driver::classLookups},
+            {1, &Driver::nullPointer},      {1, &Driver::refreshOnDemand},
+            {2, &Driver::runtimeLookups},   {2, &Driver::exportType},
+            {2, &Driver::importType},       {1, &Driver::save},
         };
         static const int total = [] {
             int sum = 0;
@@ -636,7 +621,7 @@ private:
         const bool clsidUsed = m_model.type(id) != nullptr;
         const DWORD expected = m_model.addTypeByClass(id, name, typeClass, clsidUsed);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT",
              m_inst->addTypeByClass(package ? CLSID_SamplePackageType
                                             : zeb::samples::numberedTypeClsid(n),
@@ -672,7 +657,7 @@ private:
                std::to_string(typeClass);
         const DWORD expected = m_model.addGenericType(id, name, typeClass, noType);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT",
              m_inst->addTypeByClass(CLSID_SampleGenericType, typeClass, id, name.c_str(), &ret),
              S_OK);
@@ -692,7 +677,7 @@ private:
             if (expected == kOk) removed(id);
         }
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->removeType(id, &ret), S_OK);
         same("pRet", ret, expected);
     }
@@ -708,7 +693,7 @@ private:
             expected = m_model.removeTypeByClass(id, typeClass);
         if (expected == kOk) removed(id);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->removeTypeByClass(id, typeClass, &ret), S_OK);
         same("pRet", ret, expected);
     }
@@ -747,7 +732,7 @@ private:
         const DWORD expected = m_model.setAttribute(id, key, value);
         if (expected == kOk && refresh) m_needsRefresh.insert(id);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         zeb::Bstr k(key), v(value);
         same("HRESULT", m_inst->setAttributeByTypeID(id, k, v, &ret), S_OK);
         same("pRet", ret, expected);
@@ -759,7 +744,7 @@ private:
         m_op = "removeAttributeByTypeID " + typeLabel(id) + " " + narrow(key);
         const DWORD expected = m_model.removeAttribute(id, key);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         zeb::Bstr k(key);
         same("HRESULT", m_inst->removeAttributeByTypeID(id, k, &ret), S_OK);
         same("pRet", ret, expected);
@@ -780,7 +765,7 @@ private:
             }
         }
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         BSTR found = nullptr;
         zeb::Bstr k(key);
         same("HRESULT", m_inst->getAttributeByTypeID(id, k, &found, &ret), S_OK);
@@ -796,7 +781,7 @@ private:
         const bool pe = chance(50);
         // Every draw comes before this: a run without an installation draws the same.
         if (!m_inst) return;
-        DWORD ret = 0xDEAD, count = 99;
+        DWORD ret = kUntouched, count = 99;
         ZEB_AttrPair* pairs = nullptr;
         same("HRESULT",
              pe ? m_inst->getAttributes(id, &count, &pairs, &ret)
@@ -815,7 +800,7 @@ private:
         same("count", count, DWORD(t ? t->attributes.size() : 0));
         same("attributes", found, t ? t->attributes : std::map<std::u16string, std::u16string>{});
         ZEB_AttrBlock block{};
-        ret = 0xDEAD;
+        ret = kUntouched;
         same("HRESULT", m_inst->getAttributes(id, &block, &ret), S_OK);
         same("pRet of the block", ret, DWORD(t ? 0 : 10));
     }
@@ -830,7 +815,7 @@ private:
         m_op = "addSnapInByTypeID " + typeLabel(id) + " " + idText(snapIn);
         const DWORD expected = m_model.addSnapIn(id, snapIn);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->addSnapInByTypeID(id, snapIn, &ret), S_OK);
         same("pRet", ret, expected);
     }
@@ -841,7 +826,7 @@ private:
         m_op = "removeSnapInByTypeID " + typeLabel(id) + " " + idText(snapIn);
         const DWORD expected = m_model.removeSnapIn(id, snapIn);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->removeSnapInByTypeID(id, snapIn, &ret), S_OK);
         same("pRet", ret, expected);
     }
@@ -852,7 +837,7 @@ private:
         m_op = "setDefaultSnapInByTypeID " + typeLabel(id) + " " + idText(snapIn);
         const DWORD expected = m_model.setDefaultSnapIn(id, snapIn);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->setDefaultSnapInByTypeID(id, snapIn, &ret), S_OK);
         same("pRet", ret, expected);
     }
@@ -863,7 +848,7 @@ private:
         const ModelType* t = m_model.type(id);
         const DWORD expected = !t ? kPretTypeId : t->snapIns.empty() ? kPretEmpty : kOk;
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         GUID found = GUID_NULL;
         same("HRESULT", m_inst->getDefaultSnapInByTypeID(id, &found, &ret), S_OK);
         same("pRet", ret, expected);
@@ -875,7 +860,7 @@ private:
         m_op = "getSnapInListByTypeID " + typeLabel(id);
         const ModelType* t = m_model.type(id);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD, count = 99;
+        DWORD ret = kUntouched, count = 99;
         GUID* list = nullptr;
         same("HRESULT", m_inst->getSnapInListByTypeID(id, &count, &list, &ret), S_OK);
         same("pRet", ret, t ? kOk : kPretTypeId);
@@ -916,7 +901,7 @@ private:
             expected = m_model.addExtension(id, name, clsid, objectName, poolGuid(kExtTypeId, k));
         }
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->addExtensionTypeByTypeID(id, name.c_str(), clsid, &ret), S_OK);
         same("pRet", ret, expected);
     }
@@ -932,7 +917,7 @@ private:
         m_op = "removeExtensionTypeByTypeID " + typeLabel(id) + " " + idText(ext);
         const DWORD expected = m_model.removeExtension(id, ext);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->removeExtensionTypeByTypeID(id, ext, &ret), S_OK);
         same("pRet", ret, expected);
     }
@@ -943,7 +928,7 @@ private:
         m_op = "extension lookups " + typeLabel(id) + " " + idText(ext);
         const ModelType* t = m_model.type(id);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD, count = 99;
+        DWORD ret = kUntouched, count = 99;
         GUID* list = nullptr;
         same("HRESULT", m_inst->getExtensionTypeIDListByTypeID(id, &count, &list, &ret), S_OK);
         same("pRet of the list", ret, t ? kOk : kPretTypeId);
@@ -954,7 +939,7 @@ private:
         same("extension list", std::vector<GUID>(list, list + count), expectedList);
         CoTaskMemFree(list);
         char* name = nullptr;
-        ret = 0xDEAD;
+        ret = kUntouched;
         same("HRESULT", m_inst->getExtensionTypeNameByTypeID(id, ext, &name, &ret), S_OK);
         const ModelExtension* e = nullptr;
         if (t) {
@@ -983,7 +968,7 @@ private:
         m_op = "addTool " + idText(id) + " " + name + " " + idText(clsid);
         const DWORD expected = m_model.addTool(id, name, clsid, value);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         const std::u16string wide = zeb::toWide(name);
         same("HRESULT", m_inst->addTool(id, wide.c_str(), clsid, value, &ret), S_OK);
         same("pRet", ret, expected);
@@ -994,7 +979,7 @@ private:
         m_op = "removeToolByToolTypeID " + idText(id);
         const DWORD expected = m_model.removeTool(id);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->removeToolByToolTypeID(id, &ret), S_OK);
         same("pRet", ret, expected);
     }
@@ -1010,7 +995,7 @@ private:
         same("HRESULT", m_inst->isTool(id, &is), S_OK);
         same("isTool", is, present ? TRUE : FALSE);
         CLSID clsid = GUID_NOTYPE;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->getClsidByToolTypeID(id, access, &clsid, &ret), S_OK);
         if (access == 0x12345678u) {
             same("pRet", ret, kPretProtection);
@@ -1021,7 +1006,7 @@ private:
         }
         // A new tool object each time, of the tool's class.
         ComPtr<IUnknown> tool;
-        ret = 0xDEAD;
+        ret = kUntouched;
         same("HRESULT", m_inst->getToolByToolTypeID(id, &tool, &ret), S_OK);
         same("pRet of getToolByToolTypeID", ret, present ? kOk : kPretToolAbsent);
         same("a tool object", int(bool(tool)), int(present));
@@ -1037,7 +1022,7 @@ private:
         m_op = "registerXPathQuery " + id + " " + xpath;
         const DWORD expected = m_model.registerQuery(id, xpath);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->registerXPathQuery(id.c_str(), xpath.c_str(), &ret), S_OK);
         same("pRet", ret, expected);
     }
@@ -1047,7 +1032,7 @@ private:
         m_op = "unregisterXPathQuery " + id;
         const DWORD expected = m_model.unregisterQuery(id);
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->unregisterXPathQuery(id.c_str(), &ret), S_OK);
         same("pRet", ret, expected);
     }
@@ -1090,6 +1075,9 @@ private:
                 for (const auto& [typeId, t] : types)
                     if (t.name == params[0]) texts.push_back(idText(typeId));
             break;
+        case 7:
+            // No XPath: the call fails (E_FAIL) and leaves pRet as it was.
+            return {kUntouched, texts};
         default:
             break;
         }
@@ -1117,7 +1105,7 @@ private:
                          id, params);
         }
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         zeb::Variant result;
         zeb::Bstr bid(qid.c_str());
         std::vector<zeb::Variant> args(params.size());
@@ -1132,7 +1120,7 @@ private:
                 ? m_inst->getTypeDescrAttr(id, bid, &result, &ret)
                 : m_inst->getTypeDescrParam(LONG(args.size()), args.empty() ? &none : args.data(),
                                             bid, &result, &ret);
-        same("HRESULT", hr, S_OK);
+        same("HRESULT", hr, expected == kUntouched ? E_FAIL : S_OK);
         same("pRet", ret, expected);
         std::vector<std::string> found;
         if (result.vt == VT_BSTR) {
@@ -1186,7 +1174,7 @@ private:
         if (!m_inst) return;
         // Asked for first, the section is there to be replaced.
         ComPtr<IStorage> copy;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->getTypeStorage(id, access, &copy, &ret), S_OK);
         same("pRet", ret, expected);
         same("a storage", int(bool(copy)), int(expected == kOk));
@@ -1200,7 +1188,7 @@ private:
                                  0, 0, &stream);
             stream->Write(text.data(), ULONG(text.size()), nullptr);
         }
-        ret = 0xDEAD;
+        ret = kUntouched;
         same("HRESULT", m_inst->setTypeStorage(id, access, source.get(), &ret), S_OK);
         same("pRet of the replacement", ret, expected);
     }
@@ -1216,7 +1204,7 @@ private:
         if (t) m_cached.insert(id); // the type object is made first, and cached
         if (!m_inst) return;
         ComPtr<IUnknown> object;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->getExtensionTypeByTypeID(id, ext, &object, &ret), S_OK);
         same("pRet", ret, expected);
         same("an object", int(bool(object)), int(expected == kOk));
@@ -1229,7 +1217,7 @@ private:
         // With memory to spare the cache keeps its objects.
         ident.Release();
         object.Release();
-        ret = 0xDEAD;
+        ret = kUntouched;
         same("HRESULT", m_inst->clearTypeCache(kAccessClearCache, &ret), S_OK);
         same("pRet of clearTypeCache", ret, kOk);
     }
@@ -1264,7 +1252,7 @@ private:
             expected = kOk;
         }
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         zeb::Bstr text(file.c_str());
         same("HRESULT", m_inst->addPackageFile(package.c_str(), device.c_str(), text, &ret), S_OK);
         same("pRet", ret, expected);
@@ -1284,9 +1272,22 @@ private:
             if (it != files.end()) files.erase(it);
         }
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->removePackageFile(package.c_str(), device.c_str(), &ret), S_OK);
         same("pRet", ret, expected);
+    }
+
+    // ---- the refresh on demand: describes the new types (each through an
+    // object of its own, which lets a cached one go) and arranges the
+    // document; a timer save stays pending.
+
+    void refreshOnDemand() {
+        m_op = "refreshXMLTypeOnDemand";
+        m_cachedKnown = false;
+        if (!m_inst) return;
+        DWORD ret = kUntouched;
+        same("HRESULT", m_inst->refreshXMLTypeOnDemand(&ret), S_OK);
+        same("pRet", ret, kOk);
     }
 
     // ---- a missing out pointer: E_POINTER, and nothing changes
@@ -1340,19 +1341,19 @@ private:
         const ModelType* t = m_model.type(id);
         if (!m_inst) return;
         GUID found = GUID_NOTYPE;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->getTypeIdByName(name.c_str(), &found, &ret), S_OK);
         same("pRet of getTypeIdByName", ret, named ? kOk : kPretNameRule);
         same("getTypeIdByName", found, named ? named->first : GUID_NULL);
         char* text = nullptr;
-        ret = 0xDEAD;
+        ret = kUntouched;
         same("HRESULT", m_inst->getTypeNameByID(id, &text, &ret), S_OK);
         same("pRet of getTypeNameByID", ret, t ? kOk : kPretTypeId);
         same("getTypeNameByID", std::string(text ? text : "(null)"),
              t ? t->name : std::string("(null)"));
         CoTaskMemFree(text);
         LONG typeClass = -5;
-        ret = 0xDEAD;
+        ret = kUntouched;
         same("HRESULT", m_inst->getTypeClass(id, &typeClass, &ret), S_OK);
         same("pRet of getTypeClass", ret, t ? kOk : DWORD(0xBE020001));
         same("getTypeClass", long(typeClass), t ? t->typeClass : 32767L);
@@ -1385,13 +1386,13 @@ private:
         const ModelType* t = m_model.type(id);
         if (!m_inst) return;
         GUID answer = GUID_NOTYPE;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->getTypeIdByVIDName(name.c_str(), &answer, &ret), S_OK);
         same("pRet of getTypeIdByVIDName", ret, found ? kOk : kPretNameRule);
         same("getTypeIdByVIDName", answer, found ? found->first : GUID_NULL);
         const bool ofClass = found && found->second.typeClass == typeClass;
         answer = GUID_NOTYPE;
-        ret = 0xDEAD;
+        ret = kUntouched;
         same("HRESULT", m_inst->getTypeIdByVIDNameAndClass(name.c_str(), typeClass, &answer, &ret),
              S_OK);
         same("pRet of getTypeIdByVIDNameAndClass", ret, ofClass ? kOk : kPretNameRule);
@@ -1406,14 +1407,14 @@ private:
         same("getTypeIDListByVIDName", std::vector<GUID>(ids, ids + count), listed);
         CoTaskMemFree(ids);
         char* text = nullptr;
-        ret = 0xDEAD;
+        ret = kUntouched;
         same("HRESULT", m_inst->getTypeVIDNameByID(id, &text, &ret), S_OK);
         same("pRet of getTypeVIDNameByID", ret, t ? kOk : kPretTypeId);
         same("getTypeVIDNameByID", std::string(text ? text : "(null)"),
              t ? vidOf(t->name) : std::string("(null)"));
         CoTaskMemFree(text);
         text = nullptr;
-        ret = 0xDEAD;
+        ret = kUntouched;
         const bool idOfClass = t && t->typeClass == typeClass;
         same("HRESULT", m_inst->getTypeVIDNameByIDAndClass(id, typeClass, &text, &ret), S_OK);
         same("pRet of getTypeVIDNameByIDAndClass", ret, idOfClass ? kOk : kPretTypeId);
@@ -1439,31 +1440,31 @@ private:
         const bool rtOfClass = nt && nt->typeClass == typeClass;
         if (!m_inst) return;
         char* text = nullptr;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->getTypeNameByIDAndClass(id, typeClass, &text, &ret), S_OK);
         same("pRet of getTypeNameByIDAndClass", ret, idOfClass ? kOk : kPretTypeId);
         same("getTypeNameByIDAndClass", std::string(text ? text : "(null)"),
              idOfClass ? t->name : std::string("(null)"));
         CoTaskMemFree(text);
         GUID answer = GUID_NOTYPE;
-        ret = 0xDEAD;
+        ret = kUntouched;
         same("HRESULT", m_inst->getTypeIdByNameAndClass(name.c_str(), typeClass, &answer, &ret),
              S_OK);
         same("pRet of getTypeIdByNameAndClass", ret, nameOfClass ? kOk : kPretNameRule);
         same("getTypeIdByNameAndClass", answer, nameOfClass ? named->first : GUID_NULL);
         RTTypeID rt = RTTYPEID_INVALID;
-        ret = 0xDEAD;
+        ret = kUntouched;
         same("HRESULT", m_inst->getRTIDByTypeIDandClass(id, typeClass, &rt, &ret), S_OK);
         same("pRet of getRTIDByTypeIDandClass", ret, idOfClass ? kOk : kPretTypeId);
         if (!idOfClass) same("runtime family", rt.guidVersion, GUID_NOTYPE);
         answer = GUID_NULL;
-        ret = 0xDEAD;
+        ret = kUntouched;
         const RTTypeID wanted{zeb::samples::numberedTypeFamily(n), 1, 0};
         same("HRESULT", m_inst->getTypeIDByRTIDandClass(wanted, typeClass, &answer, &ret), S_OK);
         same("pRet of getTypeIDByRTIDandClass", ret, rtOfClass ? kOk : DWORD(0xBE020005));
         same("getTypeIDByRTIDandClass", answer, rtOfClass ? numbered : GUID_NOTYPE);
         LONG found = -5;
-        ret = 0xDEAD;
+        ret = kUntouched;
         same("HRESULT", m_inst->getTypeClass(id, &found, &ret), S_OK);
         same("getTypeClass", long(found), t ? t->typeClass : 32767L);
     }
@@ -1522,12 +1523,12 @@ private:
         if (!m_inst) return;
         const RTTypeID rt{zeb::samples::numberedTypeFamily(n), 1, 0};
         GUID found = GUID_NULL;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->getTypeIDByRTID(rt, &found, &ret), S_OK);
         same("pRet of getTypeIDByRTID", ret, present ? kOk : DWORD(0xBE020005));
         same("getTypeIDByRTID", found, present ? numbered : GUID_NOTYPE);
         RTTypeID back = RTTYPEID_INVALID;
-        ret = 0xDEAD;
+        ret = kUntouched;
         same("HRESULT", m_inst->getRTIDByTypeID(id, &back, &ret), S_OK);
         same("pRet of getRTIDByTypeID", ret, t ? kOk : kPretTypeId);
         if (t && id.Data1 < kNumbered && zeb::samples::numberedTypeId(id.Data1) == id)
@@ -1552,7 +1553,7 @@ private:
         // and the type's data re-read.
         if (t) forgetObject(id);
         if (m_inst) {
-            DWORD ret = 0xDEAD;
+            DWORD ret = kUntouched;
             same("HRESULT", m_inst->exportTypeData(id, &e.storage, &ret), S_OK);
             same("pRet", ret, !t ? kPretTypeId : dependent ? DWORD(10) : kOk);
             if (!e.storage) {
@@ -1577,7 +1578,7 @@ private:
             expected = 0;
         }
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->importTypeData(e.storage, &ret), S_OK);
         same("pRet", ret, expected);
     }
@@ -1606,7 +1607,7 @@ private:
         m_op = "saveChanges";
         const DWORD expected = expectedSave();
         if (!m_inst) return;
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         same("HRESULT", m_inst->saveChanges(&ret), S_OK);
         same("pRet", ret, expected);
     }
@@ -1635,7 +1636,7 @@ public:
             if (!m_inst) continue;
             m_op = "createNativeTypeObject " + typeLabel(id);
             ComPtr<IUnknown> object;
-            DWORD ret = 0xDEAD;
+            DWORD ret = kUntouched;
             same("HRESULT", m_inst->createNativeTypeObject(id, 0x3B7C5E08u, &object, &ret), S_OK);
             same("pRet", ret, kOk);
         }
@@ -1708,7 +1709,7 @@ ZEB_CHILD_SCENARIO(modelWriter) {
             return driver.divergence();
         }
         driver.releaseCachedObjects();
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         if (!driver.divergence().empty() || session.inst->saveChanges(&ret) != S_OK || ret != 0) {
             say("diverged save " + std::to_string(k) + " failed");
             return std::string("save failed");
@@ -1832,7 +1833,7 @@ TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithT
         if (what < 2) {
             // Reopen in this process, after a save or not.
             if (what == 0) {
-                DWORD ret = 0xDEAD;
+                DWORD ret = kUntouched;
                 ASSERT_EQ(session.inst->saveChanges(&ret), S_OK);
                 ASSERT_EQ(ret, 0u) << "save before a reopen";
                 driver.saved();
@@ -1847,7 +1848,7 @@ TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithT
             continue;
         }
         // Save, and hand the file to a writer that is killed.
-        DWORD ret = 0xDEAD;
+        DWORD ret = kUntouched;
         ASSERT_EQ(session.inst->saveChanges(&ret), S_OK);
         ASSERT_EQ(ret, 0u) << "save before a child";
         driver.saved();
