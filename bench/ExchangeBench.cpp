@@ -93,7 +93,21 @@ void measure(const std::string& root, uint32_t types) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // The sizes to measure: 1,000 and 10,000 unless named on the command line.
+    std::vector<uint32_t> sizes;
+    for (int i = 1; i < argc; ++i) {
+        char* end = nullptr;
+        const unsigned long n = std::strtoul(argv[i], &end, 10);
+        if (!end || *end || n == 0 || n > 10000) {
+            std::fprintf(
+                stderr,
+                "usage: exchange_bench [TYPES...]   (each 1 to 10000; default 1000 10000)\n");
+            return 2;
+        }
+        sizes.push_back(uint32_t(n));
+    }
+    if (sizes.empty()) sizes = {1000, 10000};
     char pattern[] = "/tmp/zeb-exchange-bench-XXXXXX";
     if (!mkdtemp(pattern)) fail("no temporary directory");
     const std::string dir = pattern;
@@ -102,8 +116,8 @@ int main() {
     registerNumbered(0, 20000);
     std::printf("type data exchange: SampleBundle.1.0 with 10 dependencies (best of %d)\n",
                 kRounds);
-    measure(dir + "/1000", 1000);
-    measure(dir + "/10000", 10000);
+    for (uint32_t n : sizes)
+        measure(dir + "/" + std::to_string(n), n);
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
     return 0;

@@ -62,6 +62,10 @@ public:
     // cannot be loaded or the transformation fails. Only plain file names
     // are accepted: stylesheets come from the configuration directory alone.
     DWORD transformXMLTypeTree(const std::string& fileName, zeb::xml::DomDocument& out);
+    // Where transformXMLTypeTree reads the stylesheet `fileName` from.
+    std::string stylesheetPath(const std::string& fileName) {
+        return m_source.configurationDirectory() + "/" + fileName;
+    }
 
 private:
     CIsXmlClassification& m_classification;

@@ -7,6 +7,9 @@
 #include "platform/com/Guid.h"
 #include "platform/win/TextConvert.h"
 
+#include <sys/stat.h>
+
+#include <string>
 #include <unordered_map>
 
 using zeb::classification::appendTraced;
@@ -52,11 +55,59 @@ std::u16string attributeOf(const DomNode& node, std::u16string_view name) {
 
 } // namespace
 
+namespace {
+
+// The identity of a file as far as a change to it shows: device, inode,
+// size and modification time; empty when the file cannot be read.
+std::string fileIdentity(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" +
+           std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+           std::to_string(st.st_mtim.tv_nsec);
+}
+
+} // namespace
+
+DWORD CIsXmlTypeExchange::exportForm(const ExportForm*& form) {
+    form = nullptr;
+    const DomDocument& document = m_classification.document();
+    const std::string stylesheet = fileIdentity(m_describer.stylesheetPath(kExportStylesheet));
+    if (m_exportForm && document && m_exportForm->source.get() == document.document() &&
+        m_exportForm->sourceChanges == document.changeCount() && !stylesheet.empty() &&
+        m_exportForm->stylesheet == stylesheet) {
+        form = &*m_exportForm;
+        return 0;
+    }
+    m_exportForm.reset();
+    ExportForm made;
+    if (const DWORD r = m_describer.transformXMLTypeTree(kExportStylesheet, made.arranged))
+        return r;
+    // The class element of each identifier as .//*[ESType/@ESID="{...}"]
+    // selects it (the first in document order), from one pass over the
+    // document rather than one per type.
+    for (const DomNode& element : made.arranged.selectNodes(u".//*[ESType/@ESID]"))
+        for (const DomNode& id : element.selectNodes(u"ESType/@ESID"))
+            made.byId.emplace(id.text(), element);
+    // Reused only when the stylesheet read is the one identified (a file
+    // replaced meanwhile is read again next time); otherwise it serves this
+    // export alone, its empty source matching no document.
+    if (document && !stylesheet.empty() &&
+        fileIdentity(m_describer.stylesheetPath(kExportStylesheet)) == stylesheet) {
+        made.source = document.document();
+        made.sourceChanges = document.changeCount();
+        made.stylesheet = stylesheet;
+    }
+    m_exportForm = std::move(made);
+    form = &*m_exportForm;
+    return 0;
+}
+
 DWORD CIsXmlTypeExchange::exportXmlTreeInfo(const std::vector<GUID>& typeIds,
                                             std::u16string& text) {
     CCoTraceRecord rec(kSource, "CZEBIntInstallation::exportXmlTreeInfo");
-    DomDocument arranged;
-    if (const DWORD r = m_describer.transformXMLTypeTree(kExportStylesheet, arranged)) return r;
+    const ExportForm* form = nullptr;
+    if (const DWORD r = exportForm(form)) return r;
     DomDocument exported;
     if (!newDocument(rec, "spXmlExportDoc.CoCreateInstance(L\"Msxml2.DOMDocument.3.0\")",
                      "spXmlExportDoc->put_async(0)", exported))
@@ -66,18 +117,11 @@ DWORD CIsXmlTypeExchange::exportXmlTreeInfo(const std::vector<GUID>& typeIds,
         ZEB_TRACE(rec, 4, "error appending root node");
         return kFailed;
     }
-    // The class element of each identifier as .//*[ESType/@ESID="{...}"]
-    // selects it (the first in document order), from one pass over the
-    // document rather than one per type.
-    std::unordered_map<std::u16string, DomNode> byId;
-    if (!typeIds.empty())
-        for (const DomNode& element : arranged.selectNodes(u".//*[ESType/@ESID]"))
-            for (const DomNode& id : element.selectNodes(u"ESType/@ESID"))
-                byId.emplace(id.text(), element);
     for (const GUID& typeId : typeIds) {
-        // Every type must be there: an export is whole or nothing.
-        const auto found = byId.find(zeb::toWide(zeb::guidToString(typeId)));
-        if (found == byId.end() || !root.appendChild(found->second)) {
+        // Every type must be there: an export is whole or nothing. The kept
+        // form stays as it is: each export takes copies.
+        const auto found = form->byId.find(zeb::toWide(zeb::guidToString(typeId)));
+        if (found == form->byId.end() || !root.appendChild(found->second.cloneNode(true))) {
             ZEB_TRACE(rec, 4, "error appending type node");
             return kFailed;
         }

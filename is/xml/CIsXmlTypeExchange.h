@@ -20,7 +20,10 @@
 #include "is/xml/CIsXmlClassification.h"
 #include "is/xml/CIsXmlTypeDescriber.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // What the exchange needs from the installation that owns the document.
@@ -61,7 +64,22 @@ public:
     HRESULT removePackageFile(const char* packageName, const char* deviceTypeName, DWORD* pRet);
 
 private:
+    // The document arranged for export, with its class elements by
+    // identifier, kept while neither the classification document nor the
+    // export stylesheet changes: exporting many types one after another
+    // (a package and what it depends on, each type of a list) transforms the
+    // whole document once instead of once per type.
+    struct ExportForm {
+        ComPtr<IXMLDOMDocument2> source; // held, so its address names it
+        uint64_t sourceChanges = 0;
+        std::string stylesheet; // the file's identity: inode, size, time
+        zeb::xml::DomDocument arranged;
+        std::unordered_map<std::u16string, zeb::xml::DomNode> byId;
+    };
+    DWORD exportForm(const ExportForm*& form);
+
     CIsXmlClassification& m_classification;
     CIsXmlTypeDescriber& m_describer;
     TypeExchangeSource& m_source;
+    std::optional<ExportForm> m_exportForm;
 };

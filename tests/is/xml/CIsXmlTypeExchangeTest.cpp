@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -120,6 +121,42 @@ TEST_F(Exchange, AnExportCarriesTheTypesInOrderAndIsWholeOrNothing) {
     EXPECT_EQ(zeb::test::streamBytes(stream.get()), "");
     // The export does not change the document.
     EXPECT_EQ(xmlOf(*a, u"Installation"), before);
+}
+
+// Exports one after another give the same text while nothing changes, and
+// follow every change of the document and of the export stylesheet.
+TEST_F(Exchange, RepeatedExportsFollowTheDocumentAndTheStylesheet) {
+    add(*a, CLSID_SampleDriveType, TC_Device);
+    describe(*a);
+    std::string first, again;
+    ASSERT_EQ(exportText(*a, {TYPEID_SampleDrive}, first), 0u);
+    ASSERT_EQ(exportText(*a, {TYPEID_SampleDrive}, again), 0u);
+    EXPECT_EQ(again, first);
+    EXPECT_NE(first.find("SubObj"), std::string::npos) << first;
+    ASSERT_EQ(exportText(*a, {TYPEID_SampleDrive, TYPEID_SampleDrive}, again), 0u);
+    EXPECT_EQ(zeb::xml::DomDocument::create().loadXml(zeb::toWide(again)), true);
+
+    // A type described after an export is found by the next one.
+    EXPECT_EQ(exportText(*a, {TYPEID_SampleCam}, again), 65535u);
+    add(*a, CLSID_SampleCamType, TC_TObject);
+    describe(*a);
+    ASSERT_EQ(exportText(*a, {TYPEID_SampleCam, TYPEID_SampleDrive}, again), 0u);
+    EXPECT_NE(again.find("SampleCam"), std::string::npos) << again;
+
+    // A site's own export stylesheet, put in place between two exports.
+    writeFile(dir.file("a") + "/k4bi00tx_tfb.xsl",
+              "<xsl:stylesheet version=\"1.0\" "
+              "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">"
+              "<xsl:template match=\"@*|node()\"><xsl:copy>"
+              "<xsl:apply-templates select=\"@*|node()\"/></xsl:copy></xsl:template>"
+              "<xsl:template match=\"ESType\"><xsl:copy><xsl:attribute name=\"Site\">1"
+              "</xsl:attribute><xsl:apply-templates select=\"@*\"/></xsl:copy>"
+              "</xsl:template></xsl:stylesheet>");
+    ASSERT_EQ(exportText(*a, {TYPEID_SampleDrive}, again), 0u);
+    EXPECT_NE(again.find("Site=\"1\""), std::string::npos) << again;
+    // Gone: the export fails as it does without one.
+    ASSERT_EQ(::unlink((dir.file("a") + "/k4bi00tx_tfb.xsl").c_str()), 0);
+    EXPECT_EQ(exportText(*a, {TYPEID_SampleDrive}, again), 65535u);
 }
 
 TEST_F(Exchange, AnImportReplacesTheTypeOfTheSameNameWhereverItStands) {
