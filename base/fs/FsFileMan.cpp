@@ -1,5 +1,6 @@
 #include "base/fs/FsFileMan.h"
 
+#include "base/fs/FsIoHooks.h"
 #include "base/fs/FsMemStorage.h"
 #include "co/CCoGuardedCall.h"
 #include "co/CCoTraceRecord.h"
@@ -16,7 +17,6 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -36,15 +36,16 @@ int64_t modificationTime(const std::string& path) {
 }
 
 // Creates a new, empty file with a name nobody can predict (mkstemp: O_EXCL,
-// mode 0600) as `dir`/`prefix`XXXXXX; its path, or "" on failure.
+// mode 0600) as `dir`/`prefix`XXXXXX; its path, or "" on failure. The path
+// is made before the file: nothing can fail between its creation and the
+// return that would leave it behind unnamed.
 std::string createUniqueFile(const std::string& dir, const std::string& prefix) {
-    std::string pattern = (dir.empty() ? std::string(".") : dir) + "/" + prefix + "XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back(0);
-    const int fd = ::mkstemp(buf.data());
+    std::string path = (dir.empty() ? std::string(".") : dir) + "/" + prefix + "XXXXXX";
+    const FsIoHooks& io = fsIoHooks();
+    const int fd = io.mkstemp(path.data());
     if (fd < 0) return {};
-    ::close(fd);
-    return std::string(buf.data());
+    io.close(fd);
+    return path;
 }
 
 std::string absolutePath(const std::string& path) {
@@ -54,9 +55,9 @@ std::string absolutePath(const std::string& path) {
     return ec ? path : p.lexically_normal().string();
 }
 
-bool writeAll(int fd, const char* data, size_t n) {
+bool writeAll(const FsIoHooks& io, int fd, const char* data, size_t n) {
     while (n > 0) {
-        const ssize_t w = ::write(fd, data, n);
+        const ssize_t w = io.write(fd, data, n);
         if (w < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -110,9 +111,10 @@ int replaceFileAtomically(const char* data, size_t n, const std::string& target)
     std::string prefix(1, '.');
     prefix += t.filename().string();
     prefix += '.';
+    const FsIoHooks& io = fsIoHooks();
     const std::string temp = createUniqueFile(dir, prefix);
     if (temp.empty()) return errno ? errno : EIO;
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const int fd = io.open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) {
         const int e = errno;
         ::unlink(temp.c_str());
@@ -124,17 +126,17 @@ int replaceFileAtomically(const char* data, size_t n, const std::string& target)
     else
         ::fchmod(fd, 0644);
     int error = 0;
-    if (!writeAll(fd, data, n) || ::fsync(fd) != 0) error = errno ? errno : EIO;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+    if (!writeAll(io, fd, data, n) || io.fsync(fd) != 0) error = errno ? errno : EIO;
+    if (io.close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && io.rename(temp.c_str(), target.c_str()) != 0) error = errno;
     if (error != 0) {
         ::unlink(temp.c_str());
         return error;
     }
-    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = io.open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
+        io.fsync(dirFd);
+        io.close(dirFd);
     }
     return 0;
 }
