@@ -42,8 +42,8 @@ bool writeNewFile(const std::string& path, const std::string& text) {
 // declaration, with white space around.
 bool isEmptyDocumentText(std::u16string_view text) {
     auto skipSpace = [&](size_t at) {
-        while (at < text.size() && (text[at] == u' ' || text[at] == u'\t' ||
-                                    text[at] == u'\r' || text[at] == u'\n'))
+        while (at < text.size() &&
+               (text[at] == u' ' || text[at] == u'\t' || text[at] == u'\r' || text[at] == u'\n'))
             ++at;
         return at;
     };
@@ -265,11 +265,27 @@ bool CZEBIntInstallation::save(bool forced) {
     if (!forced && CCoBasisEsSettings::saveAsync() && setSaveTimer() == 0) return true;
     // What could not be read of a damaged file is not written over unseen.
     if (m_damagedOnLoad && !keepDamagedFile()) return false;
+    // writeSections marks the containers saved as it writes them; until the
+    // file is in place nothing is saved, and a save that stops half-way
+    // (an error, or memory running out) marks them changed again, so the
+    // next save writes them instead of finding nothing to do.
+    struct KeepChangedUntilSaved {
+        CIsTypeCont& types;
+        CIsToolCont& tools;
+        const bool typesChanged = types.isModified(), toolsChanged = tools.isModified();
+        bool saved = false;
+        ~KeepChangedUntilSaved() {
+            if (saved) return;
+            if (typesChanged) types.setModified(true);
+            if (toolsChanged) tools.setModified(true);
+        }
+    } keepChanged{m_typeCont, m_toolCont};
     if (!writeSections()) return false;
     if (m_file.saveFile() != 0) {
         ZEB_TRACE(rec, 4, "error calling saveFile");
         return false;
     }
+    keepChanged.saved = true;
     m_typeStorageChanged = false;
     m_classification.clearDocumentChanged();
     m_queryMapChanged = false;
@@ -302,7 +318,16 @@ bool CZEBIntInstallation::writeSections() {
         return false;
     m_typeCont.setModified(false);
     BSTR text = nullptr;
-    if (!m_classification.getXMLText(&text)) text = nullptr;
+    if (!m_classification.getXMLText(&text)) {
+        // Without a document the empty text is stored. A document whose text
+        // cannot be had (memory ran out) fails the save: an empty section
+        // would lose every class element at the next load.
+        if (m_classification.document().document()) {
+            ZEB_TRACE(rec, 4, "error calling getXMLText");
+            return false;
+        }
+        text = nullptr;
+    }
     zeb::Bstr xml;
     xml.Attach(text);
     if (!write(m_file.getXmlTypesSect(FsSectMan::kWrite), "error on open type storage",
