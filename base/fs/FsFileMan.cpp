@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -161,14 +162,14 @@ int replaceFileFromWorkingCopy(ILockBytes* bytes, const std::string& target) {
 void removeTemporaries(const std::string& dir, const std::string& prefix, size_t tail) {
     DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
     if (!d) return;
+    // Nothing in the loop allocates: nothing can leave it before closedir.
     while (const dirent* e = ::readdir(d)) {
-        const std::string name = e->d_name;
+        const std::string_view name = e->d_name;
         if (name.size() != prefix.size() + tail || name.compare(0, prefix.size(), prefix) != 0)
             continue;
         struct stat st {};
-        if (::fstatat(::dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode))
-            ::unlinkat(::dirfd(d), name.c_str(), 0);
+        if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(::dirfd(d), e->d_name, 0);
     }
     ::closedir(d);
 }
@@ -209,9 +210,11 @@ DWORD FsFileMan::openWorkingCopy(const std::string& path, DWORD access) {
     HGLOBAL block = readIntoMemory(path);
     if (!block) return kOpenFailed;
     ComPtr<ILockBytes> bytes;
-    // Not freed here on failure: the lock-bytes may have taken the block
-    // with it already (a block lost when memory runs out beats one freed twice).
-    if (FAILED(CreateILockBytesOnHGlobal(block, TRUE, &bytes))) return kOpenFailed;
+    // The lock-bytes take the block only when they are made.
+    if (FAILED(CreateILockBytesOnHGlobal(block, TRUE, &bytes))) {
+        GlobalFree(block);
+        return kOpenFailed;
+    }
     ComPtr<IStorage> root;
     if (FAILED(StgOpenStorageOnILockBytes(bytes.get(), nullptr, access, nullptr, 0, &root)))
         return kOpenFailed;
@@ -222,7 +225,8 @@ DWORD FsFileMan::openWorkingCopy(const std::string& path, DWORD access) {
 
 DWORD FsFileMan::OpenFile(const char* pathIn, DWORD flags) {
     CCoTraceRecord rec(kSource, "FsFileMan::OpenFile");
-    return guardedBody<DWORD>(rec, kFailed, [&]() -> DWORD {
+    const bool wasOpen = m_pStorage != nullptr;
+    const DWORD result = guardedBody<DWORD>(rec, kFailed, [&]() -> DWORD {
         if (flags & kFileCreate) flags |= kFileWrite;
         if (m_pStorage) return kAlreadyOpen;
         // Nothing is open: a lock left by an open that failed half-way goes.
@@ -250,6 +254,18 @@ DWORD FsFileMan::OpenFile(const char* pathIn, DWORD flags) {
         if (r != kOk) m_writerLock.release();
         return r;
     });
+    if (result != kOk && !wasOpen && (m_pStorage || m_writerLock.held())) {
+        // An open that stopped half-way (memory ran out after the storage
+        // was taken) leaves nothing open: not a storage nothing was read
+        // from, nor the writer lock.
+        dropAll();
+        m_mapDirs.clear();
+        m_mapSects.clear();
+        adoptStorage(nullptr);
+        m_spWorkingCopy = nullptr;
+        m_writerLock.release();
+    }
+    return result;
 }
 
 DWORD FsFileMan::openStorage(std::string path, DWORD flags) {
