@@ -2,7 +2,8 @@
 // new and delete (every form) and libxml2's allocation functions count the
 // allocations the armed thread makes, and the one numbered `failAt` fails:
 // operator new throws std::bad_alloc (the nothrow forms return null),
-// libxml2's functions return null. One allocation fails, the ones after it
+// libxml2's malloc and strdup return null (its realloc is left alone: the
+// library itself crashes when that fails). One allocation fails, the ones after it
 // succeed again, as when memory is short for a moment.
 //
 //   { CountingAllocator armed(0); save(); count = armed.count(); }   // a dry run
