@@ -6,6 +6,7 @@
 #include <libxslt/documents.h>
 #include <libxslt/xsltutils.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -137,12 +138,17 @@ xmlDocPtr parseHardened(std::string_view bytes, const char* encoding, const char
     const bool wellFormed = parser->wellFormed != 0;
     if (!doc && !state.refused) {
         // No tree and no parse error behind it: libxml2 ran out of memory
-        // somewhere it reports as an internal error (the encoder) or only
-        // as the thread's last error (the input buffer), or not at all.
+        // somewhere it reports only as the thread's last error (the input
+        // buffer), as an encoder error when it switches the input's
+        // encoding (the bytes were checked UTF-8 or are the caller's to
+        // declare: a buffer it could not get), or not at all. Its other
+        // internal errors (nesting too deep) are the text's.
         const xmlError* own = xmlCtxtGetLastError(parser);
         const xmlError* global = xmlGetLastError();
+        const bool encoderFailed = own && own->code == XML_ERR_INTERNAL_ERROR && own->message &&
+                                   std::strncmp(own->message, "switching encoding", 18) == 0;
         if ((global && global->code == XML_ERR_NO_MEMORY) || !own || own->code == XML_ERR_OK ||
-            own->code == XML_ERR_NO_MEMORY || own->code == XML_ERR_INTERNAL_ERROR)
+            own->code == XML_ERR_NO_MEMORY || encoderFailed)
             state.failure.noMemory = true;
     }
     if (!state.hasError && !state.refused && (!doc || !wellFormed)) {
