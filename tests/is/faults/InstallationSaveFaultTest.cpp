@@ -66,6 +66,32 @@ protected:
     }
 };
 
+// The rename that puts the file in place fails once: the types changed are
+// not saved, and the next save must write them rather than find nothing
+// changed.
+TEST_F(SaveFaults, TypesChangedByASaveThatFailedAreWrittenByTheNextSave) {
+    ComPtr<CZEBIntInstallation> inst = makeInstallation();
+    ASSERT_TRUE(inst);
+    ASSERT_TRUE(applyChange(*inst, 7, Change::Types));
+    DWORD ret = 0;
+    {
+        FailingIo io(7, FailingIo::Eio); // mkstemp, close, open, write, fsync, close, rename
+        ASSERT_EQ(inst->saveChanges(&ret), S_OK);
+        ASSERT_TRUE(io.fired());
+    }
+    EXPECT_EQ(ret, 0xBE020006u); // the save failed
+    std::string whole;
+    EXPECT_EQ(roundsOnDisk(whole).types[0], 0);
+    ret = 1;
+    ASSERT_EQ(inst->saveChanges(&ret), S_OK);
+    EXPECT_EQ(ret, 0u);
+    const Rounds found = roundsOnDisk(whole);
+    EXPECT_EQ(whole, "");
+    EXPECT_EQ(found.types[0], 7);
+    EXPECT_EQ(found.types[2], 7);
+    EXPECT_EQ(found.tools, 0);
+}
+
 TEST_F(SaveFaults, EveryFailingCallOfTheFileWritesLeavesTheOldOrNewFileAndASaveThatGoesOn) {
     ComPtr<CZEBIntInstallation> inst = makeInstallation();
     ASSERT_TRUE(inst);
