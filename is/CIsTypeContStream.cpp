@@ -9,6 +9,8 @@
 #include "co/CCoGuardedCall.h"
 #include "is/CIsTypeCont.h"
 
+#include <new>
+
 namespace {
 
 constexpr const char* kFile = "is_data";
@@ -31,6 +33,9 @@ std::unique_ptr<CIsBaseInstallEntry> readItem(FsSecCl& sec, GUID& typeId) {
     sec >> typeId >> typeClass;
     if (sec.state() != 0) return nullptr;
     std::unique_ptr<CIsBaseInstallEntry> entry = createEntry(TypeClass(typeClass));
+    // Classes 0..8 have an entry class: no entry means no memory, which is
+    // no reason to skip the item as one of an unknown class.
+    if (!entry && typeClass <= 8) throw std::bad_alloc();
     if (entry) sec >> *entry;
     return entry;
 }
@@ -50,25 +55,33 @@ FsSecCl& operator<<(FsSecCl& sec, const CIsTypeCont& cont) {
 // the first bad state, so a count without data costs nothing.
 FsSecCl& operator>>(FsSecCl& sec, CIsTypeCont& cont) {
     CCoTraceRecord rec(kFile, "operator >> (CIsTypeCont)");
+    bool noMemory = false;
     HRESULT hr = guardedMethod(rec, [&]() -> HRESULT {
-        cont.clear();
-        DWORD count = 0;
-        sec >> count;
-        for (DWORD i = 0; i < count && sec.state() == 0; ++i) {
-            GUID typeId;
-            std::unique_ptr<CIsBaseInstallEntry> entry = readItem(sec, typeId);
-            if (!entry || sec.state() != 0) continue;
-            if (cont.isType(typeId)) {
-                ZEB_TRACE(rec, 4, "error inserting type entry for \"%s\"", entry->m_name.c_str());
-                continue;
+        try {
+            cont.clear();
+            DWORD count = 0;
+            sec >> count;
+            for (DWORD i = 0; i < count && sec.state() == 0; ++i) {
+                GUID typeId;
+                std::unique_ptr<CIsBaseInstallEntry> entry = readItem(sec, typeId);
+                if (!entry || sec.state() != 0) continue;
+                if (cont.isType(typeId)) {
+                    ZEB_TRACE(rec, 4, "error inserting type entry for \"%s\"",
+                              entry->m_name.c_str());
+                    continue;
+                }
+                cont.insertEntryUnindexed(typeId, std::move(entry));
             }
-            cont.insertEntryUnindexed(typeId, std::move(entry));
+            if (cont.size() != count || sec.state() != 0)
+                ZEB_TRACE(rec, 4, "error reading installation data");
+            return S_OK;
+        } catch (const std::bad_alloc&) {
+            noMemory = true;
+            throw;
         }
-        if (cont.size() != count || sec.state() != 0)
-            ZEB_TRACE(rec, 4, "error reading installation data");
-        return S_OK;
     });
-    if (FAILED(hr)) sec.setError(FsSecCl::kBadLength); // no memory for what was read
+    // No memory for what was read: the reader must not take that for damage.
+    if (FAILED(hr)) sec.setError(noMemory ? FsSecCl::kNoMemory : FsSecCl::kBadLength);
     return sec;
 }
 

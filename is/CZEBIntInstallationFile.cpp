@@ -3,6 +3,7 @@
 #include "is/CZEBIntInstallation.h"
 
 #include "base/fs/FsSecCl.h"
+#include "base/fs/FsSectNames.h"
 #include "co/CCoBasisEsSettings.h"
 #include "co/CCoSynchronize.h"
 #include "h/ResultCodes.h"
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <string>
 
 namespace {
@@ -42,8 +44,8 @@ bool writeNewFile(const std::string& path, const std::string& text) {
 // declaration, with white space around.
 bool isEmptyDocumentText(std::u16string_view text) {
     auto skipSpace = [&](size_t at) {
-        while (at < text.size() && (text[at] == u' ' || text[at] == u'\t' ||
-                                    text[at] == u'\r' || text[at] == u'\n'))
+        while (at < text.size() &&
+               (text[at] == u' ' || text[at] == u'\t' || text[at] == u'\r' || text[at] == u'\n'))
             ++at;
         return at;
     };
@@ -115,7 +117,23 @@ bool CZEBIntInstallation::load(const std::string& path) {
     // installation goes on with everything that could be read, and nothing
     // is written over the file until something is changed. The first save
     // that writes keeps the damaged file beside the new one (keepDamagedFile).
-    const bool clean = readSections();
+    bool clean = false;
+    try {
+        clean = readSections();
+    } catch (const std::bad_alloc&) {
+        // Memory ran out while reading: what was read is a part of the file,
+        // which no save may write back as the whole. Nothing read stays and
+        // the file is closed: the installation goes on without one, as when
+        // the file cannot be opened.
+        ZEB_TRACE(rec, 4, "out of memory reading installation file \"%s\"", path.c_str());
+        m_typeCont.clear();
+        m_toolCont.clear();
+        m_xpathMap.clear();
+        m_typeCont.setModified(false);
+        m_toolCont.setModified(false);
+        if (m_file.CloseFile() != 0) ZEB_TRACE(rec, 4, "error calling CloseFile");
+        return false;
+    }
     m_typeCont.setModified(false);
     m_toolCont.setModified(false);
     if (!clean) {
@@ -152,6 +170,14 @@ bool CZEBIntInstallation::readSections() {
     // Each section: opened for reading, read from its start, closed.
     // Each section is read even when an earlier one failed: they are
     // independent, and what cannot be read of one must not cost the others.
+    // A section that cannot be opened for want of memory is no damage
+    // either: the load fails (std::bad_alloc, as when a read runs out).
+    auto open = [&](const char* name) -> FsSecCl* {
+        FsSecCl* section = nullptr;
+        const DWORD r = m_file.OpenSect(name, &section, 0);
+        if (r == FsSectMan::kNoMemory) throw std::bad_alloc();
+        return r == 0 ? section : nullptr;
+    };
     auto read = [&](FsSecCl* section, const char* openError, auto&& body) {
         if (!section) {
             ZEB_TRACE(rec, 4, "%s", openError);
@@ -159,6 +185,11 @@ bool CZEBIntInstallation::readSections() {
         }
         section->seek(0, 0);
         body(*section);
+        if (section->state() == FsSecCl::kNoMemory) {
+            // Not damage: the section may be whole. The load fails instead.
+            m_file.CloseSect(section);
+            throw std::bad_alloc();
+        }
         const bool good = section->state() == FsSecCl::kGood;
         if (m_file.CloseSect(section) != 0 || !good) {
             ZEB_TRACE(rec, 4, "read error");
@@ -166,10 +197,10 @@ bool CZEBIntInstallation::readSections() {
         }
         return true;
     };
-    bool clean = read(m_file.getTypesSect(0), "error on open type storage",
+    bool clean = read(open(FS_SECT_TYPES), "error on open type storage",
                       [&](FsSecCl& s) { s >> m_typeCont; });
     zeb::Bstr xml; // read straight into the string the document loads from
-    const bool textRead = read(m_file.getXmlTypesSect(0), "error on open xml type storage",
+    const bool textRead = read(open(FS_SECT_XMLTYPES), "error on open xml type storage",
                                [&](FsSecCl& s) { s >> xml; });
     if (clean && textRead) {
         // An installation that never had a type stores the empty document,
@@ -188,9 +219,9 @@ bool CZEBIntInstallation::readSections() {
         rebuildDocument({});
     }
     clean &= textRead;
-    clean &= read(m_file.getXPathQueriesSect(0), "error on open xpath-query storage",
+    clean &= read(open(FS_SECT_XPATHQUERIES), "error on open xpath-query storage",
                   [&](FsSecCl& s) { s >> m_xpathMap; });
-    clean &= read(m_file.getToolsSect(0), "error on open tool storage",
+    clean &= read(open(FS_SECT_TOOLS), "error on open tool storage",
                   [&](FsSecCl& s) { s >> m_toolCont; });
     return clean;
 }
@@ -265,11 +296,27 @@ bool CZEBIntInstallation::save(bool forced) {
     if (!forced && CCoBasisEsSettings::saveAsync() && setSaveTimer() == 0) return true;
     // What could not be read of a damaged file is not written over unseen.
     if (m_damagedOnLoad && !keepDamagedFile()) return false;
+    // writeSections marks the containers saved as it writes them; until the
+    // file is in place nothing is saved, and a save that stops half-way
+    // (an error, or memory running out) marks them changed again, so the
+    // next save writes them instead of finding nothing to do.
+    struct KeepChangedUntilSaved {
+        CIsTypeCont& types;
+        CIsToolCont& tools;
+        const bool typesChanged = types.isModified(), toolsChanged = tools.isModified();
+        bool saved = false;
+        ~KeepChangedUntilSaved() {
+            if (saved) return;
+            if (typesChanged) types.setModified(true);
+            if (toolsChanged) tools.setModified(true);
+        }
+    } keepChanged{m_typeCont, m_toolCont};
     if (!writeSections()) return false;
     if (m_file.saveFile() != 0) {
         ZEB_TRACE(rec, 4, "error calling saveFile");
         return false;
     }
+    keepChanged.saved = true;
     m_typeStorageChanged = false;
     m_classification.clearDocumentChanged();
     m_queryMapChanged = false;
@@ -302,7 +349,16 @@ bool CZEBIntInstallation::writeSections() {
         return false;
     m_typeCont.setModified(false);
     BSTR text = nullptr;
-    if (!m_classification.getXMLText(&text)) text = nullptr;
+    if (!m_classification.getXMLText(&text)) {
+        // Without a document the empty text is stored. A document whose text
+        // cannot be had (memory ran out) fails the save: an empty section
+        // would lose every class element at the next load.
+        if (m_classification.document().document()) {
+            ZEB_TRACE(rec, 4, "error calling getXMLText");
+            return false;
+        }
+        text = nullptr;
+    }
     zeb::Bstr xml;
     xml.Attach(text);
     if (!write(m_file.getXmlTypesSect(FsSectMan::kWrite), "error on open type storage",

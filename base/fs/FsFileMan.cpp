@@ -1,5 +1,6 @@
 #include "base/fs/FsFileMan.h"
 
+#include "base/fs/FsIoHooks.h"
 #include "base/fs/FsMemStorage.h"
 #include "co/CCoGuardedCall.h"
 #include "co/CCoTraceRecord.h"
@@ -14,9 +15,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -36,15 +37,16 @@ int64_t modificationTime(const std::string& path) {
 }
 
 // Creates a new, empty file with a name nobody can predict (mkstemp: O_EXCL,
-// mode 0600) as `dir`/`prefix`XXXXXX; its path, or "" on failure.
+// mode 0600) as `dir`/`prefix`XXXXXX; its path, or "" on failure. The path
+// is made before the file: nothing can fail between its creation and the
+// return that would leave it behind unnamed.
 std::string createUniqueFile(const std::string& dir, const std::string& prefix) {
-    std::string pattern = (dir.empty() ? std::string(".") : dir) + "/" + prefix + "XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back(0);
-    const int fd = ::mkstemp(buf.data());
+    std::string path = (dir.empty() ? std::string(".") : dir) + "/" + prefix + "XXXXXX";
+    const FsIoHooks& io = fsIoHooks();
+    const int fd = io.mkstemp(path.data());
     if (fd < 0) return {};
-    ::close(fd);
-    return std::string(buf.data());
+    io.close(fd);
+    return path;
 }
 
 std::string absolutePath(const std::string& path) {
@@ -54,9 +56,9 @@ std::string absolutePath(const std::string& path) {
     return ec ? path : p.lexically_normal().string();
 }
 
-bool writeAll(int fd, const char* data, size_t n) {
+bool writeAll(const FsIoHooks& io, int fd, const char* data, size_t n) {
     while (n > 0) {
-        const ssize_t w = ::write(fd, data, n);
+        const ssize_t w = io.write(fd, data, n);
         if (w < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -110,9 +112,10 @@ int replaceFileAtomically(const char* data, size_t n, const std::string& target)
     std::string prefix(1, '.');
     prefix += t.filename().string();
     prefix += '.';
+    const FsIoHooks& io = fsIoHooks();
     const std::string temp = createUniqueFile(dir, prefix);
     if (temp.empty()) return errno ? errno : EIO;
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const int fd = io.open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) {
         const int e = errno;
         ::unlink(temp.c_str());
@@ -124,17 +127,17 @@ int replaceFileAtomically(const char* data, size_t n, const std::string& target)
     else
         ::fchmod(fd, 0644);
     int error = 0;
-    if (!writeAll(fd, data, n) || ::fsync(fd) != 0) error = errno ? errno : EIO;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+    if (!writeAll(io, fd, data, n) || io.fsync(fd) != 0) error = errno ? errno : EIO;
+    if (io.close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && io.rename(temp.c_str(), target.c_str()) != 0) error = errno;
     if (error != 0) {
         ::unlink(temp.c_str());
         return error;
     }
-    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = io.open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
+        io.fsync(dirFd);
+        io.close(dirFd);
     }
     return 0;
 }
@@ -159,14 +162,14 @@ int replaceFileFromWorkingCopy(ILockBytes* bytes, const std::string& target) {
 void removeTemporaries(const std::string& dir, const std::string& prefix, size_t tail) {
     DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
     if (!d) return;
+    // Nothing in the loop allocates: nothing can leave it before closedir.
     while (const dirent* e = ::readdir(d)) {
-        const std::string name = e->d_name;
+        const std::string_view name = e->d_name;
         if (name.size() != prefix.size() + tail || name.compare(0, prefix.size(), prefix) != 0)
             continue;
         struct stat st {};
-        if (::fstatat(::dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(st.st_mode))
-            ::unlinkat(::dirfd(d), name.c_str(), 0);
+        if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(::dirfd(d), e->d_name, 0);
     }
     ::closedir(d);
 }
@@ -207,9 +210,11 @@ DWORD FsFileMan::openWorkingCopy(const std::string& path, DWORD access) {
     HGLOBAL block = readIntoMemory(path);
     if (!block) return kOpenFailed;
     ComPtr<ILockBytes> bytes;
-    // Not freed here on failure: the lock-bytes may have taken the block
-    // with it already (a block lost when memory runs out beats one freed twice).
-    if (FAILED(CreateILockBytesOnHGlobal(block, TRUE, &bytes))) return kOpenFailed;
+    // The lock-bytes take the block only when they are made.
+    if (FAILED(CreateILockBytesOnHGlobal(block, TRUE, &bytes))) {
+        GlobalFree(block);
+        return kOpenFailed;
+    }
     ComPtr<IStorage> root;
     if (FAILED(StgOpenStorageOnILockBytes(bytes.get(), nullptr, access, nullptr, 0, &root)))
         return kOpenFailed;
@@ -220,7 +225,8 @@ DWORD FsFileMan::openWorkingCopy(const std::string& path, DWORD access) {
 
 DWORD FsFileMan::OpenFile(const char* pathIn, DWORD flags) {
     CCoTraceRecord rec(kSource, "FsFileMan::OpenFile");
-    return guardedBody<DWORD>(rec, kFailed, [&]() -> DWORD {
+    const bool wasOpen = m_pStorage != nullptr;
+    const DWORD result = guardedBody<DWORD>(rec, kFailed, [&]() -> DWORD {
         if (flags & kFileCreate) flags |= kFileWrite;
         if (m_pStorage) return kAlreadyOpen;
         // Nothing is open: a lock left by an open that failed half-way goes.
@@ -248,6 +254,18 @@ DWORD FsFileMan::OpenFile(const char* pathIn, DWORD flags) {
         if (r != kOk) m_writerLock.release();
         return r;
     });
+    if (result != kOk && !wasOpen && (m_pStorage || m_writerLock.held())) {
+        // An open that stopped half-way (memory ran out after the storage
+        // was taken) leaves nothing open: not a storage nothing was read
+        // from, nor the writer lock.
+        dropAll();
+        m_mapDirs.clear();
+        m_mapSects.clear();
+        adoptStorage(nullptr);
+        m_spWorkingCopy = nullptr;
+        m_writerLock.release();
+    }
+    return result;
 }
 
 DWORD FsFileMan::openStorage(std::string path, DWORD flags) {

@@ -13,7 +13,8 @@
 // of the file. The replacement is atomic: the bytes go to a new file
 // created exclusively beside the target, are flushed to disk, and the new
 // file is renamed over the target; a crash or a full disk leaves the old
-// file intact. A read-only open that cannot open the file directly (it is
+// file intact. Its system calls go through FsIoHooks, where tests make
+// them fail. A read-only open that cannot open the file directly (it is
 // held exclusively elsewhere) falls back to a working copy.
 //
 // One writer at a time. An open for writing (write or create flag, on a

@@ -814,8 +814,8 @@ FsSecCl& FsSecCl::operator>>(std::string& s) {
     }
     try {
         s.resize(length);
-    } catch (...) {
-        setError(kBadLength);
+    } catch (...) { // the length was checked against the data: no memory
+        setError(kNoMemory);
         return *this;
     }
     if (length > 0) readStringBytes(length, s.data());
@@ -836,7 +836,7 @@ FsSecCl& FsSecCl::operator>>(String& s) {
     if (more() && m_dwWinFill - m_dwWinPos >= length) {
         // Wholly inside the window: no staging copy.
         if (!s.assign(m_buffer + m_dwWinPos, length))
-            setError(kBadLength);
+            setError(kNoMemory);
         else
             m_dwWinPos += length;
         return *this;
@@ -848,12 +848,12 @@ FsSecCl& FsSecCl::operator>>(String& s) {
     if (length > sizeof small) {
         large.reset(new (std::nothrow) char[length]);
         if (!large) {
-            setError(kBadLength);
+            setError(kNoMemory);
             return *this;
         }
         stage = large.get();
     }
-    if (readStringBytes(length, stage) && !s.assign(stage, length)) setError(kBadLength);
+    if (readStringBytes(length, stage) && !s.assign(stage, length)) setError(kNoMemory);
     return *this;
 }
 
@@ -872,8 +872,8 @@ FsSecCl& FsSecCl::operator>>(std::u16string& s) {
     if (!readWideLength(length)) return *this;
     try {
         s.resize(length);
-    } catch (...) {
-        setError(kBadLength);
+    } catch (...) { // the length was checked against the data: no memory
+        setError(kNoMemory);
         return *this;
     }
     readWideUnits(length, s.data());
@@ -912,7 +912,7 @@ FsSecCl& FsSecCl::operator>>(zeb::Bstr& s) {
     zeb::Bstr text;
     text.Attach(SysAllocStringLen(nullptr, UINT(length)));
     if (!text) {
-        setError(kBadLength);
+        setError(kNoMemory);
         return *this;
     }
     readWideUnits(length, static_cast<BSTR>(text));

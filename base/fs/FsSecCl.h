@@ -35,7 +35,8 @@
 //   6 float out of range, 7 bad or non-finite floating text, 9 bad GUID,
 //   10/11/12 out of range for SHORT/USHORT/BYTE, 13 stream handed out,
 //   14 write without write access, 16 a stream call failed, 17 string longer
-//   than the data (or no memory), 18 position or size invalid.
+//   than the data, 18 position or size invalid, 19 memory ran out (the data
+//   may well be whole: a reader must not take it for damage).
 //
 // Input is never trusted: lengths and array sizes read from a section are
 // checked against the bytes that remain before anything is allocated, and
@@ -74,6 +75,7 @@ public:
         kStreamFailed = 16,
         kBadLength = 17,
         kBadPosition = 18,
+        kNoMemory = 19,
     };
 
     // Unattached: writable, no window, radix 10.

@@ -113,6 +113,8 @@ DWORD FsSectMan::checkOpen(const char* name, DWORD mode, std::u16string& wide) c
     if (!isWritable() && (mode & (kWrite | kCreate))) return kRefused;
     try {
         wide = zeb::toWide(name);
+    } catch (const std::bad_alloc&) {
+        return kNoMemory;
     } catch (...) {
         return kFailed;
     }
@@ -133,7 +135,7 @@ DWORD FsSectMan::OpenSect(const char* name, FsSecCl** out, DWORD mode) {
         try {
             it = m_mapSects.emplace(name, nullptr).first;
         } catch (...) {
-            return kFailed;
+            return kNoMemory;
         }
         mode |= kWrite;
     } else if (it == m_mapSects.end()) {
@@ -146,12 +148,13 @@ DWORD FsSectMan::OpenSect(const char* name, FsSecCl** out, DWORD mode) {
         return kOk;
     }
     std::unique_ptr<FsSecCl> created(new (std::nothrow) FsSecCl());
-    if (!created) return kFailed;
+    if (!created) return kNoMemory;
     if (!stream) {
         const DWORD access = (mode & kWrite) ? STGM_READWRITE : STGM_READ;
-        if (FAILED(m_pStorage->OpenStream(wide.c_str(), nullptr, access | kShareExclusive, 0,
-                                          &stream)))
-            return kOpenFailed;
+        const HRESULT hr =
+            m_pStorage->OpenStream(wide.c_str(), nullptr, access | kShareExclusive, 0, &stream);
+        if (hr == E_OUTOFMEMORY || hr == STG_E_INSUFFICIENTMEMORY) return kNoMemory;
+        if (FAILED(hr)) return kOpenFailed;
     }
     if (created->attach(stream, mode & kWrite) != 0) return kOpenFailed;
     FsSecCl* section = created.get();

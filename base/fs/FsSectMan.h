@@ -47,6 +47,7 @@ public:
         kRefused = 13,       // locked, access-mode conflict, not writable, stream handed out
         kSaveFailed = 14,    // putting the working copy in place of the file
         kHeldByWriter = 15,  // open for writing: another writer holds the file (FsWriterLock)
+        kNoMemory = 16,      // OpenSect/OpenDir: memory ran out (the element may be whole)
     };
 
     // Access-mode bits of sections and directories.

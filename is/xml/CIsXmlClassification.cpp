@@ -6,12 +6,14 @@
 #include "co/CCoGuardedCall.h"
 #include "co/CCoRtmmScope.h"
 #include "platform/com/Activation.h"
+#include "platform/com/ComError.h"
 #include "platform/com/Guid.h"
 #include "platform/com/TaskAllocator.h"
 #include "platform/com/Variant.h"
 #include "platform/win/TextConvert.h"
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 using zeb::Bstr;
@@ -185,7 +187,15 @@ bool CIsXmlClassification::setXMLText(BSTR text) {
     // The load changes the document's count, so the index is rebuilt on the
     // next lookup.
     m_indexValid = false;
-    if (!m_document.loadXmlBstr(text)) {
+    bool loaded = false;
+    try {
+        loaded = m_document.loadXmlBstr(text);
+    } catch (const zeb::ComError& e) {
+        // Memory ran out: that says nothing about the text.
+        if (e.code() == E_OUTOFMEMORY) throw std::bad_alloc();
+        throw;
+    }
+    if (!loaded) {
         ZEB_TRACE(rec, 4, "error loading XML");
         return false;
     }

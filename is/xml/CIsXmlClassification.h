@@ -68,7 +68,8 @@ public:
     // The document's XML text; the caller frees it. False when not obtained.
     bool getXMLText(BSTR* text);
     // Replaces the document's content by the parsed text. False when the text
-    // does not parse; the document is then empty.
+    // does not parse; the document is then empty. std::bad_alloc when memory
+    // ran out (the text may be sound).
     bool setXMLText(BSTR text);
 
     // A new reference to the live document. E_POINTER when either pointer is

@@ -22,6 +22,8 @@ public:
     HGlobalBuffer(const HGlobalBuffer&) = delete;
     HGlobalBuffer& operator=(const HGlobalBuffer&) = delete;
 
+    // Whether the destruction frees the block.
+    void setDeleteOnRelease(bool deleteOnRelease) noexcept { m_deleteOnRelease = deleteOnRelease; }
     // False when the block could not be allocated.
     bool valid() const noexcept { return m_block != nullptr; }
     HGLOBAL block() const noexcept { return m_block; }

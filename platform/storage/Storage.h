@@ -301,7 +301,8 @@ HRESULT StgOpenStorageOnILockBytes(ILockBytes* plkbyt, IStorage* pstgPriority, D
                                    SNB snbExclude, DWORD reserved, IStorage** ppstgOpen);
 // Lock-bytes in a global memory block: hGlobal null allocates a new, empty
 // one; else its bytes (GlobalSize of them) are the initial content. With
-// fDeleteOnRelease the block is freed when the object goes.
+// fDeleteOnRelease the block is freed when the object goes; when the call
+// fails, the caller's block stays the caller's.
 HRESULT CreateILockBytesOnHGlobal(HGLOBAL hGlobal, BOOL fDeleteOnRelease, ILockBytes** pplkbyt);
 // The block under lock-bytes made by CreateILockBytesOnHGlobal.
 HRESULT GetHGlobalFromILockBytes(ILockBytes* plkbyt, HGLOBAL* phglobal);

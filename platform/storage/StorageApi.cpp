@@ -119,11 +119,15 @@ HRESULT CreateILockBytesOnHGlobal(HGLOBAL hGlobal, BOOL fDeleteOnRelease, ILockB
     if (!pplkbyt) return E_INVALIDARG;
     *pplkbyt = nullptr;
     return guarded([&]() -> HRESULT {
-        auto buffer = std::make_shared<HGlobalBuffer>(hGlobal, fDeleteOnRelease != FALSE);
+        // A caller's block is taken only when the object exists: on
+        // failure it stays the caller's (a new block goes with the buffer).
+        auto buffer = std::make_shared<HGlobalBuffer>(hGlobal, fDeleteOnRelease && !hGlobal);
         if (!buffer->valid()) return E_OUTOFMEMORY;
         HGlobalLockBytes* object = nullptr;
-        HRESULT hr = HGlobalLockBytes::createObject(&object, std::move(buffer));
-        if (SUCCEEDED(hr)) *pplkbyt = object;
+        HRESULT hr = HGlobalLockBytes::createObject(&object, buffer);
+        if (FAILED(hr)) return hr;
+        buffer->setDeleteOnRelease(fDeleteOnRelease != FALSE);
+        *pplkbyt = object;
         return hr;
     });
 }
@@ -144,11 +148,15 @@ HRESULT CreateStreamOnHGlobal(HGLOBAL hGlobal, BOOL fDeleteOnRelease, IStream** 
     if (!ppstm) return E_INVALIDARG;
     *ppstm = nullptr;
     return guarded([&]() -> HRESULT {
-        auto buffer = std::make_shared<HGlobalBuffer>(hGlobal, fDeleteOnRelease != FALSE);
+        // A caller's block is taken only when the object exists: on
+        // failure it stays the caller's (a new block goes with the buffer).
+        auto buffer = std::make_shared<HGlobalBuffer>(hGlobal, fDeleteOnRelease && !hGlobal);
         if (!buffer->valid()) return E_OUTOFMEMORY;
         HGlobalStream* object = nullptr;
-        HRESULT hr = HGlobalStream::createObject(&object, std::move(buffer));
-        if (SUCCEEDED(hr)) *ppstm = object;
+        HRESULT hr = HGlobalStream::createObject(&object, buffer);
+        if (FAILED(hr)) return hr;
+        buffer->setDeleteOnRelease(fDeleteOnRelease != FALSE);
+        *ppstm = object;
         return hr;
     });
 }

@@ -81,7 +81,7 @@ void linkBefore(xmlNodePtr parent, xmlNodePtr child, xmlNodePtr ref) {
 
 } // namespace
 
-XmlDocument::XmlDocument() noexcept = default;
+XmlDocument::XmlDocument() = default;
 
 HRESULT XmlDocument::FinalConstruct() {
     initialise();
@@ -251,6 +251,14 @@ HRESULT XmlDocument::insert(xmlNodePtr parent, IXMLDOMNode* newChild, xmlNodePtr
 }
 
 void XmlDocument::replaceTree(xmlDocPtr doc) {
+    // Room for the old tree first: when memory runs out, the new tree goes
+    // and nothing else changed (neither tree is lost).
+    try {
+        if (m_doc) m_retired.reserve(m_retired.size() + 1);
+    } catch (...) {
+        xmlFreeDoc(doc);
+        throw;
+    }
     xmlDocPtr old = m_doc;
     m_doc = doc;
     if (old) {
@@ -268,9 +276,13 @@ void XmlDocument::setParseError(LONG code, const std::string& reason, LONG line,
     m_parseError = error;
 }
 
-bool XmlDocument::parseInto(const std::string& bytes, const char* encoding, const char* url) {
+bool XmlDocument::parseInto(const std::string& bytes, const char* encoding, const char* url,
+                            bool* noMemory) {
     ParseFailure failure;
-    return loaded(parseHardened(bytes, encoding, url, m_preserveWhiteSpace, failure), failure);
+    const bool ok =
+        loaded(parseHardened(bytes, encoding, url, m_preserveWhiteSpace, failure), failure);
+    if (noMemory) *noMemory = !ok && failure.noMemory;
+    return ok;
 }
 
 bool XmlDocument::loaded(xmlDocPtr doc, const ParseFailure& failure) {
@@ -477,8 +489,11 @@ HRESULT XmlDocument::loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) {
         loaded(nullptr, ParseFailure{"the text is not valid UTF-16", 0, 0});
         return S_FALSE;
     }
-    // The text is already decoded: any encoding it declares is ignored.
-    if (!parseInto(bytes, "UTF-8", nullptr)) return S_FALSE;
+    // The text is already decoded: any encoding it declares is ignored. A
+    // text that could not be parsed for want of memory is no refused text:
+    // the caller learns it from the code.
+    bool noMemory = false;
+    if (!parseInto(bytes, "UTF-8", nullptr, &noMemory)) return noMemory ? E_OUTOFMEMORY : S_FALSE;
     if (isSuccessful) *isSuccessful = VARIANT_TRUE;
     return S_OK;
 }

@@ -62,7 +62,9 @@ class XmlDocument final
                                          IXMLDOMDocument, IXMLDOMNode, IDispatch>,
                                    IXmlNodeAccess> {
 public:
-    XmlDocument() noexcept;
+    // May throw std::bad_alloc (the default selection language is a string
+    // on the heap): the creation then fails with E_OUTOFMEMORY.
+    XmlDocument();
     ~XmlDocument();
     HRESULT FinalConstruct();
 
@@ -151,7 +153,10 @@ public:
     void adopt(xmlNodePtr node);
 
     // Parses `bytes` hardened; on success replaces the tree. `url` may be null.
-    bool parseInto(const std::string& bytes, const char* encoding, const char* url);
+    // False when the bytes do not parse; *noMemory (when given) then says
+    // whether memory ran out rather than the text being refused.
+    bool parseInto(const std::string& bytes, const char* encoding, const char* url,
+                   bool* noMemory = nullptr);
 
     // getElementsByTagName of the document ("//") and of elements (".//").
     static HRESULT elementsByTagName(IXMLDOMNode* context, const char* axis, BSTR tagName,

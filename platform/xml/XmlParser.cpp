@@ -6,6 +6,7 @@
 #include <libxslt/documents.h>
 #include <libxslt/xsltutils.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -62,12 +63,18 @@ void onError(void* userData, xmlErrorPtr error) {
     auto* parser = static_cast<xmlParserCtxtPtr>(userData);
     if (!parser || !parser->_private || !error || error->level < XML_ERR_ERROR) return;
     ParseState& state = *static_cast<ParseState*>(parser->_private);
+    if (error->code == XML_ERR_NO_MEMORY) state.failure.noMemory = true;
     if (state.hasError || state.refused) return;
     state.hasError = true;
-    std::string text = error->message ? error->message : "malformed document";
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    state.failure.reason = text;
+    // Called from libxml2: no exception may leave.
+    try {
+        std::string text = error->message ? error->message : "malformed document";
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        state.failure.reason = std::move(text);
+    } catch (...) {
+        state.failure.noMemory = true;
+    }
     state.failure.line = error->line;
     state.failure.column = error->int2;
 }
@@ -111,7 +118,7 @@ xmlDocPtr parseHardened(std::string_view bytes, const char* encoding, const char
     }
     xmlParserCtxtPtr parser = xmlNewParserCtxt();
     if (!parser) {
-        failure = {"out of memory", 0, 0};
+        failure = {"out of memory", 0, 0, true};
         return nullptr;
     }
     ParseState state;
@@ -123,9 +130,27 @@ xmlDocPtr parseHardened(std::string_view bytes, const char* encoding, const char
     parser->sax->serror = onError;
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
                         (keepBlanks ? 0 : XML_PARSE_NOBLANKS);
+    // Memory that runs out outside the parser proper (its input buffer) is
+    // reported as the thread's last error only.
+    xmlResetLastError();
     xmlDocPtr doc = xmlCtxtReadMemory(parser, bytes.data(), static_cast<int>(bytes.size()), url,
                                       encoding, options);
     const bool wellFormed = parser->wellFormed != 0;
+    if (!doc && !state.refused) {
+        // No tree and no parse error behind it: libxml2 ran out of memory
+        // somewhere it reports only as the thread's last error (the input
+        // buffer), as an encoder error when it switches the input's
+        // encoding (the bytes were checked UTF-8 or are the caller's to
+        // declare: a buffer it could not get), or not at all. Its other
+        // internal errors (nesting too deep) are the text's.
+        const xmlError* own = xmlCtxtGetLastError(parser);
+        const xmlError* global = xmlGetLastError();
+        const bool encoderFailed = own && own->code == XML_ERR_INTERNAL_ERROR && own->message &&
+                                   std::strncmp(own->message, "switching encoding", 18) == 0;
+        if ((global && global->code == XML_ERR_NO_MEMORY) || !own || own->code == XML_ERR_OK ||
+            own->code == XML_ERR_NO_MEMORY || encoderFailed)
+            state.failure.noMemory = true;
+    }
     if (!state.hasError && !state.refused && (!doc || !wellFormed)) {
         xmlErrorPtr last = xmlCtxtGetLastError(parser);
         state.hasError = true;
@@ -135,6 +160,7 @@ xmlDocPtr parseHardened(std::string_view bytes, const char* encoding, const char
         if (last) {
             state.failure.line = last->line;
             state.failure.column = last->int2;
+            if (last->code == XML_ERR_NO_MEMORY) state.failure.noMemory = true;
         }
     }
     parser->_private = nullptr;

@@ -15,6 +15,7 @@ struct ParseFailure {
     std::string reason; // one line, in English
     int line = 0;
     int column = 0;
+    bool noMemory = false; // memory ran out: the text itself may be sound
 };
 
 // Parses `bytes`. `encoding` overrides the document's own declaration (null:
