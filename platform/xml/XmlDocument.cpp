@@ -8,6 +8,7 @@
 #include "platform/xml/XmlStrings.h"
 
 #include <fstream>
+#include <new>
 #include <vector>
 
 namespace zeb {
@@ -485,7 +486,13 @@ HRESULT XmlDocument::loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) {
     if (isSuccessful) *isSuccessful = VARIANT_FALSE;
     m_url.clear();
     std::string bytes;
-    if (!toUtf8(bstrXML, bytes)) {
+    bool valid = false;
+    try {
+        valid = toUtf8(bstrXML, bytes);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY; // the document stays as it was
+    }
+    if (!valid) {
         loaded(nullptr, ParseFailure{"the text is not valid UTF-16", 0, 0});
         return S_FALSE;
     }
