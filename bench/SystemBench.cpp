@@ -3,7 +3,7 @@
 // in the same run.
 //
 // Run from a release build, alone:
-//   bin/system_bench [--types 1000,10000] [--rounds 3] [--quick]
+//   bin/system_bench [--types 1000,10000] [--rounds 3] [--quick] [--exchange 100]
 // For each size the sequence runs in a temporary directory (removed at the
 // end):
 //   create     install N numbered types, each with one snap-in, one
@@ -28,8 +28,8 @@
 //   queries    100,000 registered queries (getTypeDescrAttr);
 //              baseline: plain libxml2 evaluating the same XPath texts on the
 //              parsed document text (query_bench; a few hundred, scaled up);
-//   export     exportTypeData of 100 types;
-//   import     importTypeData of those 100 storages into a second
+//   export     exportTypeData of 100 types (--exchange K: K types);
+//   import     importTypeData of those storages into a second
 //              installation (a copy of the saved file, so it holds as many
 //              types and the imports replace theirs);
 //   remove     removeType of every second type;
@@ -80,7 +80,7 @@ namespace fs = std::filesystem;
 
 constexpr uint32_t kQueries = 100000;
 constexpr uint32_t kPlainQueries = 200;
-constexpr uint32_t kExchanged = 100;
+uint32_t g_exchanged = 100; // --exchange
 const char* const kQueryXPath = ".//*[ESType/@ESID=\"%estypeid\"]/ESType/@RTID";
 
 double now() {
@@ -91,6 +91,14 @@ double now() {
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "system_bench: %s\n", what.c_str());
     std::exit(1);
+}
+
+// Processor time of the process (all its threads): on a loaded machine it
+// leaves out the time spent waiting for a processor.
+double cpuNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
 }
 
 // VmHWM of this process in kB.
@@ -114,7 +122,8 @@ bool resetPeak() {
 
 // A phase measured: time and peak, and the baselines printed beside it.
 struct Figure {
-    double seconds = 1e9;
+    double seconds = 1e9; // wall clock
+    double cpu = 1e9;     // processor time of the process
     long kb = -1;
 };
 
@@ -122,25 +131,26 @@ struct Figure {
 // under "base:<phase>".
 using Figures = std::map<std::string, Figure>;
 
-void keepBest(Figures& figures, const std::string& name, double seconds, long kb) {
+void keepBest(Figures& figures, const std::string& name, double seconds, double cpu, long kb) {
     Figure& f = figures[name];
     if (seconds < f.seconds) f.seconds = seconds;
+    if (cpu < f.cpu) f.cpu = cpu;
     if (kb >= 0 && (f.kb < 0 || kb < f.kb)) f.kb = kb;
 }
 
 // Times `run` as one phase: peak reset before, read after.
 template <class F> void phase(Figures& figures, const std::string& name, F&& run) {
     resetPeak();
-    const double t0 = now();
+    const double t0 = now(), c0 = cpuNow();
     run();
-    const double seconds = now() - t0;
-    keepBest(figures, name, seconds, peakKb());
+    const double seconds = now() - t0, cpu = cpuNow() - c0;
+    keepBest(figures, name, seconds, cpu, peakKb());
 }
 
 template <class F> void baseline(Figures& figures, const std::string& name, F&& run) {
-    const double t0 = now();
+    const double t0 = now(), c0 = cpuNow();
     run();
-    keepBest(figures, "base:" + name, now() - t0, -1);
+    keepBest(figures, "base:" + name, now() - t0, cpuNow() - c0, -1);
 }
 
 // The class objects of numbered types [0, n), registered while this lives.
@@ -337,8 +347,8 @@ void parentPhases(Figures& figures, const std::string& dir, uint32_t n) {
                           fs::copy_options::overwrite_existing);
 }
 
-// The child's phases, printed as "phase <name> <seconds> <kB>" and
-// "phase base:<name> <seconds> -1" lines.
+// The child's phases, printed as "phase <name> <seconds> <cpu> <kB>" lines
+// (baselines as "base:<name>" with kB -1).
 int childPhases(const std::string& dir, uint32_t n) {
     Figures figures;
     if (!zeb::samples::registerServer()) fail("cannot register the samples");
@@ -382,7 +392,7 @@ int childPhases(const std::string& dir, uint32_t n) {
         if (!doc) fail("libxml2 refused the document text");
         xmlXPathContextPtr ctx = xmlXPathNewContext(doc);
         uint32_t found = 0;
-        const double t0 = now();
+        const double t0 = now(), c0 = cpuNow();
         for (uint32_t k = 0; k < kPlainQueries; ++k) {
             std::string xpath = kQueryXPath;
             xpath.replace(xpath.find("%estypeid"), 9,
@@ -393,15 +403,16 @@ int childPhases(const std::string& dir, uint32_t n) {
             if (r && r->nodesetval && r->nodesetval->nodeNr > 0) ++found;
             xmlXPathFreeObject(r);
         }
-        const double plain = (now() - t0) * double(kQueries) / kPlainQueries;
+        const double scale = double(kQueries) / kPlainQueries;
+        const double plain = (now() - t0) * scale, plainCpu = (cpuNow() - c0) * scale;
         xmlXPathFreeContext(ctx);
         xmlFreeDoc(doc);
         if (found != kPlainQueries) fail("plain libxml2 missed queries");
-        keepBest(figures, "base:queries", plain, -1);
+        keepBest(figures, "base:queries", plain, plainCpu, -1);
     }
 
-    std::vector<ComPtr<IStorage>> storages(kExchanged);
-    const uint32_t exchanged = std::min(kExchanged, n);
+    const uint32_t exchanged = std::min(g_exchanged, n);
+    std::vector<ComPtr<IStorage>> storages(exchanged);
     phase(figures, "export", [&] {
         for (uint32_t k = 0; k < exchanged; ++k) {
             DWORD r = 1;
@@ -435,7 +446,7 @@ int childPhases(const std::string& dir, uint32_t n) {
     inst = nullptr;
 
     for (const auto& [name, f] : figures)
-        std::printf("phase %s %.9f %ld\n", name.c_str(), f.seconds, f.kb);
+        std::printf("phase %s %.9f %.9f %ld\n", name.c_str(), f.seconds, f.cpu, f.kb);
     return 0;
 }
 
@@ -443,14 +454,15 @@ int childPhases(const std::string& dir, uint32_t n) {
 void runChild(Figures& figures, const std::string& dir, uint32_t n) {
     int out[2];
     if (::pipe(out) != 0) fail("no pipe");
-    const std::string count = std::to_string(n);
+    const std::string count = std::to_string(n), exchanged = std::to_string(g_exchanged);
     const pid_t pid = ::fork();
     if (pid < 0) fail("cannot fork");
     if (pid == 0) {
         ::dup2(out[1], STDOUT_FILENO);
         ::close(out[0]);
         ::close(out[1]);
-        const char* argv[] = {"system_bench", "--child", dir.c_str(), count.c_str(), nullptr};
+        const char* argv[] = {"system_bench", "--child",          dir.c_str(),
+                              count.c_str(),  exchanged.c_str(), nullptr};
         ::execv("/proc/self/exe", const_cast<char* const*>(argv));
         std::_Exit(127);
     }
@@ -469,10 +481,10 @@ void runChild(Figures& figures, const std::string& dir, uint32_t n) {
     while (std::getline(lines, line)) {
         std::istringstream words(line);
         std::string word, name;
-        double seconds = 0;
+        double seconds = 0, cpu = 0;
         long kb = 0;
-        if (words >> word >> name >> seconds >> kb && word == "phase")
-            keepBest(figures, name, seconds, kb);
+        if (words >> word >> name >> seconds >> cpu >> kb && word == "phase")
+            keepBest(figures, name, seconds, cpu, kb);
     }
 }
 
@@ -508,8 +520,10 @@ std::vector<uint32_t> parseSizes(const std::string& list) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "--child") == 0)
+    if (argc == 5 && std::strcmp(argv[1], "--child") == 0) {
+        g_exchanged = uint32_t(std::stoul(argv[4]));
         return childPhases(argv[2], uint32_t(std::stoul(argv[3])));
+    }
 
     std::vector<uint32_t> sizes = {1000, 10000};
     int rounds = 3;
@@ -519,10 +533,13 @@ int main(int argc, char** argv) {
             sizes = parseSizes(argv[++i]);
         else if (arg == "--rounds" && i + 1 < argc)
             rounds = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--exchange" && i + 1 < argc)
+            g_exchanged = uint32_t(std::max(1, std::atoi(argv[++i])));
         else if (arg == "--quick")
             rounds = 1;
         else {
-            std::fprintf(stderr, "usage: system_bench [--types 1000,10000] [--rounds N] [--quick]\n");
+            std::fprintf(stderr, "usage: system_bench [--types 1000,10000] [--rounds N] [--quick] "
+                                 "[--exchange K]\n");
             return 2;
         }
     }
@@ -553,45 +570,53 @@ int main(int argc, char** argv) {
             fs::remove_all(dir, ec);
         }
 
-    std::printf("system_bench: %d round%s, best per phase; wall-clock time, peak memory = VmHWM "
-                "%s\n",
+    std::printf("system_bench: best of %d round%s per phase. wall = wall-clock ms, cpu = processor "
+                "ms of the process, peak = VmHWM in MB %s\n",
                 rounds, rounds == 1 ? "" : "s",
                 peakResets ? "of the phase (reset before it through /proc/self/clear_refs)"
                            : "of the process so far (this kernel does not reset it)");
     const double sizeRatio = double(sizes.back()) / double(sizes.front());
     const double limit = 1.2 * sizeRatio;
-    std::printf("%-46s", "phase");
+    std::printf("%-50s", "phase (baseline below it)");
     for (uint32_t n : sizes)
-        std::printf(" | %6u: %9s %7s", n, "ms", "MB");
-    if (sizes.size() > 1) std::printf(" | ratio time  peak");
+        std::printf(" |%6u: %8s %8s %6s", n, "wall", "cpu", "peak");
+    if (sizes.size() > 1) std::printf(" | ratio: wall   cpu  peak");
     std::printf("\n");
     int over = 0;
     for (const Row& row : kRows) {
-        std::printf("%-46s", row.what);
+        std::string what = row.what;
+        if (what.rfind("export 100", 0) == 0 || what.rfind("import 100", 0) == 0)
+            what.replace(7, 3, std::to_string(g_exchanged));
+        std::printf("%-50s", what.c_str());
         for (const Figures& f : results) {
             const Figure& p = f.at(row.phase);
-            std::printf(" | %6s  %9.1f %7.1f", "", p.seconds * 1e3, double(p.kb) / 1024);
+            std::printf(" |        %8.1f %8.1f %6.1f", p.seconds * 1e3, p.cpu * 1e3,
+                        double(p.kb) / 1024);
         }
         if (sizes.size() > 1) {
             const Figure& a = results.front().at(row.phase);
             const Figure& b = results.back().at(row.phase);
-            const double ratio = b.seconds / a.seconds;
-            std::printf(" | %8.1f %5.1f%s", ratio, double(b.kb) / double(a.kb),
-                        ratio > limit ? "  OVER " : "");
-            if (ratio > limit) {
-                std::printf("%.0f", limit);
+            const double wall = b.seconds / a.seconds, cpu = b.cpu / a.cpu;
+            std::printf(" |      %5.1f %5.1f %5.1f", wall, cpu, double(b.kb) / double(a.kb));
+            if (wall > limit || cpu > limit) {
+                std::printf("  OVER %.0f (%s)", limit,
+                            wall > limit && cpu > limit ? "wall, cpu"
+                            : wall > limit              ? "wall"
+                                                        : "cpu");
                 ++over;
             }
         }
         std::printf("\n");
         if (!row.baseline) continue;
-        std::printf("  %-44s", row.baseline);
+        std::printf("  %-48s", row.baseline);
         const std::string key = std::string("base:") + row.phase;
         for (const Figures& f : results)
-            std::printf(" | %6s  %9.1f %7s", "", f.at(key).seconds * 1e3, "");
+            std::printf(" |        %8.1f %8.1f %6s", f.at(key).seconds * 1e3, f.at(key).cpu * 1e3,
+                        "");
         if (sizes.size() > 1)
-            std::printf(" | %8.1f", results.back().at(key).seconds /
-                                        results.front().at(key).seconds);
+            std::printf(" |      %5.1f %5.1f",
+                        results.back().at(key).seconds / results.front().at(key).seconds,
+                        results.back().at(key).cpu / results.front().at(key).cpu);
         std::printf("\n");
     }
     if (sizes.size() > 1)
