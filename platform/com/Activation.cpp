@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -35,14 +37,19 @@ thread_local ThreadInit t_init;
 
 struct Registration {
     DWORD cookie;
-    CLSID clsid;
     DWORD context;
     IUnknown* object; // holds one reference
 };
 
+// Found by class and by cookie: a process may hold many registrations (a
+// test or a benchmark registers a class object per installed type), and
+// every activation and revocation looks one up.
 struct RegisteredClasses {
     std::mutex mutex;
-    std::vector<Registration> entries; // in registration order
+    // Each class's registrations in registration order: the newest that
+    // matches the context serves.
+    std::map<CLSID, std::vector<Registration>> byClass;
+    std::unordered_map<DWORD, CLSID> classOfCookie;
     DWORD nextCookie = 1;
 };
 
@@ -57,8 +64,10 @@ RegisteredClasses& registered() {
 IUnknown* findRegistered(REFCLSID clsid, DWORD context) {
     RegisteredClasses& r = registered();
     std::lock_guard lock(r.mutex);
-    for (auto it = r.entries.rbegin(); it != r.entries.rend(); ++it)
-        if (it->clsid == clsid && (it->context & context & kServerContexts)) {
+    auto found = r.byClass.find(clsid);
+    if (found == r.byClass.end()) return nullptr;
+    for (auto it = found->second.rbegin(); it != found->second.rend(); ++it)
+        if (it->context & context & kServerContexts) {
             it->object->AddRef();
             return it->object;
         }
@@ -240,8 +249,19 @@ HRESULT CoRegisterClassObject(REFCLSID clsid, IUnknown* unknown, DWORD context, 
         RegisteredClasses& r = registered();
         std::lock_guard lock(r.mutex);
         if (r.nextCookie == 0) ++r.nextCookie; // 0 is never a cookie
-        const DWORD id = r.nextCookie++;
-        r.entries.push_back(Registration{id, clsid, context, unknown});
+        DWORD id = r.nextCookie++;
+        // After a wrap of the counter, a cookie still in use is skipped.
+        while (id == 0 || r.classOfCookie.count(id))
+            id = r.nextCookie++;
+        std::vector<Registration>& list = r.byClass[clsid];
+        list.push_back(Registration{id, context, unknown});
+        try {
+            r.classOfCookie.emplace(id, clsid);
+        } catch (...) {
+            list.pop_back();
+            if (list.empty()) r.byClass.erase(clsid);
+            throw;
+        }
         unknown->AddRef();
         *cookie = id;
         return S_OK;
@@ -255,11 +275,17 @@ HRESULT CoRevokeClassObject(DWORD cookie) {
     {
         RegisteredClasses& r = registered();
         std::lock_guard lock(r.mutex);
-        auto it = std::find_if(r.entries.begin(), r.entries.end(),
+        auto cls = r.classOfCookie.find(cookie);
+        if (cls == r.classOfCookie.end()) return CO_E_OBJNOTREG;
+        auto list = r.byClass.find(cls->second);
+        r.classOfCookie.erase(cls);
+        if (list == r.byClass.end()) return CO_E_OBJNOTREG;
+        auto it = std::find_if(list->second.begin(), list->second.end(),
                                [&](const Registration& e) { return e.cookie == cookie; });
-        if (it == r.entries.end()) return CO_E_OBJNOTREG;
+        if (it == list->second.end()) return CO_E_OBJNOTREG;
         object = it->object;
-        r.entries.erase(it);
+        list->second.erase(it);
+        if (list->second.empty()) r.byClass.erase(list);
     }
     // Released outside the lock: the object's destructor may use the runtime.
     object->Release();
