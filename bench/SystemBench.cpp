@@ -379,8 +379,8 @@ int childPhases(const std::string& dir, uint32_t n) {
         for (uint32_t k = 0; k < kQueries; ++k) {
             zeb::Variant result;
             DWORD r = 0;
-            if (inst->getTypeDescrAttr(zeb::samples::numberedTypeId(spread(k, n)), queryId,
-                                       &result, &r) == S_OK &&
+            if (inst->getTypeDescrAttr(zeb::samples::numberedTypeId(spread(k, n)), queryId, &result,
+                                       &r) == S_OK &&
                 r == 0)
                 ++answered;
         }
@@ -455,15 +455,20 @@ void runChild(Figures& figures, const std::string& dir, uint32_t n) {
     int out[2];
     if (::pipe(out) != 0) fail("no pipe");
     const std::string count = std::to_string(n), exchanged = std::to_string(g_exchanged);
+    // The program's own path (not /proc/self/exe), so the child carries its
+    // name and profilers find its symbols.
+    std::error_code ec;
+    const std::string self = fs::read_symlink("/proc/self/exe", ec).string();
+    if (ec) fail("cannot find this program");
     const pid_t pid = ::fork();
     if (pid < 0) fail("cannot fork");
     if (pid == 0) {
         ::dup2(out[1], STDOUT_FILENO);
         ::close(out[0]);
         ::close(out[1]);
-        const char* argv[] = {"system_bench", "--child",          dir.c_str(),
+        const char* argv[] = {"system_bench", "--child",         dir.c_str(),
                               count.c_str(),  exchanged.c_str(), nullptr};
-        ::execv("/proc/self/exe", const_cast<char* const*>(argv));
+        ::execv(self.c_str(), const_cast<char* const*>(argv));
         std::_Exit(127);
     }
     ::close(out[1]);
@@ -494,8 +499,7 @@ struct Row {
     const char* baseline; // null: none
 };
 const Row kRows[] = {
-    {"create", "create: types + snap-in + extension + 3 attributes",
-     "type container add alone"},
+    {"create", "create: types + snap-in + extension + 3 attributes", "type container add alone"},
     {"describe", "describe the new types (refresh)", "stylesheet transformation alone"},
     {"save", "save", "serialise + write + fsync the bytes"},
     {"reopen", "reopen in a new process", "libxml2 parsing the document text"},
@@ -562,8 +566,8 @@ int main(int argc, char** argv) {
     std::vector<Figures> results(sizes.size());
     for (int round = 0; round < rounds; ++round)
         for (size_t s = 0; s < sizes.size(); ++s) {
-            const std::string dir = root + "/" + std::to_string(sizes[s]) + "-" +
-                                    std::to_string(round);
+            const std::string dir =
+                root + "/" + std::to_string(sizes[s]) + "-" + std::to_string(round);
             parentPhases(results[s], dir + "/config", sizes[s]);
             runChild(results[s], dir + "/config", sizes[s]);
             std::error_code ec;
