@@ -70,6 +70,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -363,7 +364,7 @@ int childPhases(const std::string& dir, uint32_t n) {
         if (!doc) fail("libxml2 refused the document text");
         xmlFreeDoc(doc);
     });
-    AttachedHandler handler(*inst);
+    auto handler = std::make_unique<AttachedHandler>(*inst);
 
     phase(figures, "refresh", [&] {
         if (inst->refreshXMLTypeTree() != 0) fail("the refresh of the reopened installation");
@@ -443,6 +444,7 @@ int childPhases(const std::string& dir, uint32_t n) {
         if (!inst->save(true)) fail("the save after the removal");
     });
     writeBaseline(figures, "save2", *inst, dir);
+    handler.reset(); // before the installation it detaches from
     inst = nullptr;
 
     for (const auto& [name, f] : figures)
@@ -578,7 +580,7 @@ int main(int argc, char** argv) {
                 "ms of the process, peak = VmHWM in MB %s\n",
                 rounds, rounds == 1 ? "" : "s",
                 peakResets ? "of the phase (reset before it through /proc/self/clear_refs)"
-                           : "of the process so far (this kernel does not reset it)");
+                           : "of the process so far (the peak could not be reset here)");
     const double sizeRatio = double(sizes.back()) / double(sizes.front());
     const double limit = 1.2 * sizeRatio;
     std::printf("%-50s", "phase (baseline below it)");
