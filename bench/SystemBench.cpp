@@ -89,8 +89,15 @@ double now() {
         .count();
 }
 
+// The temporary directory of the run (the parent's; empty in the child).
+std::string g_root;
+
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "system_bench: %s\n", what.c_str());
+    if (!g_root.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(g_root, ec);
+    }
     std::exit(1);
 }
 
@@ -553,6 +560,7 @@ int main(int argc, char** argv) {
     char pattern[] = "/tmp/zeb-system-bench-XXXXXX";
     if (!mkdtemp(pattern)) fail("no temporary directory");
     const std::string root = pattern;
+    g_root = root;
     setenv("ZEB_REGISTRY", (root + "/registry.reg").c_str(), 1);
     if (!zeb::samples::registerServer()) fail("cannot register the samples");
 
