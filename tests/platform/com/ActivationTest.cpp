@@ -103,54 +103,6 @@ TEST_F(Activation, RegisteredClassIsCreatedByClsidAndProgIdUntilRevoked) {
     EXPECT_FALSE(gone);
 }
 
-// The latest registration of a class serves it in the contexts it was
-// registered for; revoking it brings back the one before. Thousands of other
-// classes registered around them change nothing.
-TEST_F(Activation, LatestMatchingRegistrationServesAClassAndRevokingItRestoresTheEarlier) {
-    std::vector<DWORD> others;
-    for (uint32_t i = 0; i < 2000; ++i) {
-        GUID other = CLSID_Probe;
-        other.Data1 = i;
-        DWORD c = 0;
-        ASSERT_EQ(CoRegisterClassObject(other, &zeb::ClassFactory<CProbe>::instance(),
-                                        CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &c),
-                  S_OK);
-        others.push_back(c);
-    }
-    ComPtr<IUnknown> first, second, third;
-    ASSERT_EQ(CProbe::createInstance(nullptr, IID_IUnknown, out(first)), S_OK);
-    ASSERT_EQ(CProbe::createInstance(nullptr, IID_IUnknown, out(second)), S_OK);
-    ASSERT_EQ(CProbe::createInstance(nullptr, IID_IUnknown, out(third)), S_OK);
-    DWORD c1 = 0, c2 = 0, c3 = 0;
-    ASSERT_EQ(
-        CoRegisterClassObject(CLSID_Probe, first, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &c1),
-        S_OK);
-    ASSERT_EQ(
-        CoRegisterClassObject(CLSID_Probe, second, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &c2),
-        S_OK);
-    ASSERT_EQ(
-        CoRegisterClassObject(CLSID_Probe, third, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &c3),
-        S_OK);
-    EXPECT_NE(c1, c2);
-    EXPECT_NE(c2, c3);
-    auto served = [](DWORD context) {
-        ComPtr<IUnknown> object;
-        CoGetClassObject(CLSID_Probe, context, nullptr, IID_IUnknown, out(object));
-        return object;
-    };
-    EXPECT_EQ(served(CLSCTX_INPROC_SERVER).get(), second.get());
-    EXPECT_EQ(served(CLSCTX_LOCAL_SERVER).get(), third.get());
-    EXPECT_EQ(served(CLSCTX_ALL).get(), third.get());
-    EXPECT_EQ(CoRevokeClassObject(c2), S_OK);
-    EXPECT_EQ(served(CLSCTX_INPROC_SERVER).get(), first.get());
-    EXPECT_EQ(CoRevokeClassObject(c3), S_OK);
-    EXPECT_EQ(served(CLSCTX_ALL).get(), first.get());
-    EXPECT_EQ(CoRevokeClassObject(c1), S_OK);
-    EXPECT_FALSE(served(CLSCTX_ALL));
-    for (DWORD c : others)
-        EXPECT_EQ(CoRevokeClassObject(c), S_OK);
-}
-
 TEST_F(Activation, PluginIsLoadedOnceThroughTheRegistryAndUnloadedWhenUnused) {
     registerServer(CLSID_TestWidget, u"zebcomtestplugin.dll"); // Windows name, found beside us
     ComPtr<ITestWidget> first, second;
@@ -263,6 +215,88 @@ TEST_F(Activation, BadRegistrationsAndArgumentsGiveClearCodes) {
     EXPECT_EQ(CLSIDFromProgID(path.c_str(), &clsid), CO_E_CLASSSTRING);
     EXPECT_EQ(CLSIDFromProgID(u"", &clsid), CO_E_CLASSSTRING);
     EXPECT_EQ(clsid, GUID_NULL);
+}
+
+// A class object that tells which registration it is.
+class NumberedClassObject final : public zeb::ComObject<NumberedClassObject, IClassFactory> {
+public:
+    static constexpr bool aggregatable = false;
+    HRESULT CreateInstance(IUnknown*, REFIID, void** ppv) override {
+        *ppv = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT LockServer(BOOL) override { return S_OK; }
+};
+
+// The class object CoGetClassObject answers for clsid in `context`, or null.
+IUnknown* servedBy(const CLSID& clsid, DWORD context) {
+    ComPtr<IUnknown> object;
+    if (FAILED(CoGetClassObject(clsid, context, nullptr, IID_IUnknown, out(object))))
+        return nullptr;
+    return object.get(); // still held by its registration
+}
+
+TEST_F(Activation, AmongManyRegistrationsEachClassGetsItsNewestInTheContextAskedFor) {
+    constexpr uint32_t kClasses = 300;
+    auto clsidOf = [](uint32_t i) {
+        CLSID c = makeGuid("00000000-3C1A-4B7E-9D20-5A6B7C8D9E0F");
+        c.Data1 = i;
+        return c;
+    };
+    std::vector<ComPtr<NumberedClassObject>> objects(kClasses);
+    std::vector<DWORD> cookies(kClasses);
+    for (uint32_t i = 0; i < kClasses; ++i) {
+        ASSERT_EQ(NumberedClassObject::createObject(&objects[i]), S_OK);
+        ASSERT_EQ(CoRegisterClassObject(clsidOf(i), objects[i].get(), CLSCTX_INPROC_SERVER,
+                                        REGCLS_MULTIPLEUSE, &cookies[i]),
+                  S_OK);
+    }
+    // Class 5 once more for another context, then once more in-process.
+    ComPtr<NumberedClassObject> local, newer;
+    ASSERT_EQ(NumberedClassObject::createObject(&local), S_OK);
+    ASSERT_EQ(NumberedClassObject::createObject(&newer), S_OK);
+    DWORD localCookie = 0, newerCookie = 0;
+    ASSERT_EQ(CoRegisterClassObject(clsidOf(5), local.get(), CLSCTX_LOCAL_SERVER,
+                                    REGCLS_MULTIPLEUSE, &localCookie),
+              S_OK);
+    ASSERT_EQ(CoRegisterClassObject(clsidOf(5), newer.get(), CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &newerCookie),
+              S_OK);
+    EXPECT_NE(localCookie, newerCookie);
+
+    for (uint32_t i = 0; i < kClasses; ++i) {
+        if (i == 5) continue;
+        EXPECT_EQ(servedBy(clsidOf(i), CLSCTX_ALL), objects[i].get()) << i;
+    }
+    EXPECT_EQ(servedBy(clsidOf(5), CLSCTX_INPROC_SERVER), newer.get());
+    EXPECT_EQ(servedBy(clsidOf(5), CLSCTX_LOCAL_SERVER), local.get());
+    EXPECT_EQ(servedBy(clsidOf(kClasses), CLSCTX_ALL), nullptr);
+
+    // Revoking the newest brings back the one before it.
+    EXPECT_EQ(CoRevokeClassObject(newerCookie), S_OK);
+    EXPECT_EQ(servedBy(clsidOf(5), CLSCTX_INPROC_SERVER), objects[5].get());
+    EXPECT_EQ(servedBy(clsidOf(5), CLSCTX_LOCAL_SERVER), local.get());
+    EXPECT_EQ(CoRevokeClassObject(newerCookie), CO_E_OBJNOTREG);
+
+    // Revoking every second class leaves the others served.
+    for (uint32_t i = 0; i < kClasses; i += 2)
+        EXPECT_EQ(CoRevokeClassObject(cookies[i]), S_OK);
+    for (uint32_t i = 0; i < kClasses; ++i)
+        EXPECT_EQ(servedBy(clsidOf(i), CLSCTX_INPROC_SERVER), i % 2 ? objects[i].get() : nullptr)
+            << i;
+    EXPECT_EQ(servedBy(clsidOf(4), CLSCTX_LOCAL_SERVER), nullptr);
+    EXPECT_EQ(servedBy(clsidOf(5), CLSCTX_LOCAL_SERVER), local.get());
+
+    for (uint32_t i = 1; i < kClasses; i += 2)
+        EXPECT_EQ(CoRevokeClassObject(cookies[i]), S_OK);
+    EXPECT_EQ(CoRevokeClassObject(localCookie), S_OK);
+    EXPECT_EQ(CoRevokeClassObject(cookies[0]), CO_E_OBJNOTREG);
+    EXPECT_EQ(servedBy(clsidOf(5), CLSCTX_ALL), nullptr);
+    // Every registration let its reference go: ours is the last.
+    for (auto& object : objects)
+        EXPECT_EQ(refCount(object.get()), 1u);
+    EXPECT_EQ(refCount(local.get()), 1u);
+    EXPECT_EQ(refCount(newer.get()), 1u);
 }
 
 TEST_F(Activation, ProgIdOfAClassComesFromItsRegistration) {
