@@ -1,5 +1,6 @@
 #include "platform/xml/XmlStrings.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -60,11 +61,19 @@ bool toUtf8(std::u16string_view s, std::string& out) {
     const char16_t* p = s.data();
     const size_t n = s.size();
     size_t extra = 0;
-    unsigned surrogates = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned c = p[i];
-        extra += unsigned(c >= 0x80) + unsigned(c >= 0x800);
-        surrogates |= unsigned((c & 0xF800) == 0xD800);
+    uint16_t surrogates = 0;
+    // Counted in blocks small enough for 16-bit sums, so the vectorised loop
+    // never widens a unit.
+    constexpr size_t kBlock = 16384;
+    for (size_t at = 0; at < n; at += kBlock) {
+        const size_t end = std::min(n, at + kBlock);
+        uint16_t blockExtra = 0;
+        for (size_t i = at; i < end; ++i) {
+            const uint16_t c = p[i];
+            blockExtra += uint16_t(uint16_t(c >= 0x80) + uint16_t(c >= 0x800));
+            surrogates |= uint16_t((c & 0xF800) == 0xD800);
+        }
+        extra += blockExtra;
     }
     if (extra == 0) {
         std::string text(n, '\0');
