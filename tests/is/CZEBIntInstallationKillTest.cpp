@@ -19,15 +19,15 @@
 #include "platform/win/TextConvert.h"
 #include "samples/SampleIds.h"
 #include "tests/co/ChildScenario.h"
+#include "tests/is/NumberedTypes.h"
+#include "tests/support/ReportingChild.h"
+#include "tests/support/Sanitized.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,28 +37,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <optional>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using zeb::test::kSanitized;
 
 using Clock = std::chrono::steady_clock;
 
@@ -89,30 +76,6 @@ uint32_t typeCount() {
 std::array<uint32_t, 3> markedTypes() {
     return {0, typeCount() / 2, typeCount() - 1};
 }
-
-// The class objects of every numbered type, registered for this process.
-class NumberedTypes {
-public:
-    NumberedTypes() {
-        for (uint32_t i = 0; i < typeCount(); ++i) {
-            ComPtr<IUnknown> factory;
-            zeb::samples::numberedTypeClassObject(i, &factory);
-            DWORD cookie = 0;
-            CoRegisterClassObject(zeb::samples::numberedTypeClsid(i), factory, CLSCTX_INPROC_SERVER,
-                                  REGCLS_MULTIPLEUSE, &cookie);
-            m_cookies.push_back(cookie);
-        }
-    }
-    ~NumberedTypes() {
-        for (DWORD cookie : m_cookies)
-            CoRevokeClassObject(cookie);
-    }
-    NumberedTypes(const NumberedTypes&) = delete;
-    NumberedTypes& operator=(const NumberedTypes&) = delete;
-
-private:
-    std::vector<DWORD> m_cookies;
-};
 
 std::optional<long> number(std::u16string_view text) {
     if (text.empty() || text.size() > 9) return std::nullopt;
@@ -248,7 +211,7 @@ ZEB_CHILD_SCENARIO(saveUntilKilled) {
         const std::string text = line + "\n"; // one write: a pipe keeps it whole
         return ::write(report, text.data(), text.size()) == ssize_t(text.size());
     };
-    NumberedTypes types;
+    zeb::test::NumberedTypes types{typeCount()};
     ComPtr<CZEBIntInstallation> inst;
     if (CZEBIntInstallation::createObject(&inst, std::string(std::getenv("ZEB_TEST_CONFIG"))) !=
             S_OK ||
@@ -267,77 +230,15 @@ ZEB_CHILD_SCENARIO(saveUntilKilled) {
     return std::string("never killed");
 }
 
-struct Child {
-    pid_t pid = -1;
-    int report = -1; // read end of the report pipe
-};
+using zeb::test::readReportLines;
+using zeb::test::ReportingChild;
 
 // Starts this program again as the child scenario `saveUntilKilled`.
-Child startChild(const std::string& config, const std::string& resultFile) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return {};
-    // The write end goes to the child: not close-on-exec there.
-    ::fcntl(fds[1], F_SETFD, 0);
-    std::map<std::string, std::string> vars;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry(*e);
-        const size_t eq = entry.find('=');
-        if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
-    }
-    vars["ZEB_CHILD_SCENARIO"] = "saveUntilKilled";
-    vars["ZEB_CHILD_SCENARIO_RESULT"] = resultFile;
-    vars["ZEB_TEST_CONFIG"] = config;
-    vars["ZEB_KILL_TEST_REPORT_FD"] = std::to_string(fds[1]);
-    std::vector<std::string> entries;
-    for (const auto& [key, value] : vars)
-        entries.push_back(key + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& entry : entries)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string filter =
-        std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
-    std::string program = "/proc/self/exe";
-    std::vector<char*> argv = {program.data(), filter.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    Child child;
-    if (::posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) !=
-        0)
-        child.pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (child.pid > 0)
-        child.report = fds[0];
-    else
-        ::close(fds[0]);
-    return child;
-}
-
-// Reads the child's report lines until `deadline`, its end or (`enough`
-// given) the line that makes `enough`; false when the pipe ended.
-bool readReports(int fd, Clock::time_point deadline, std::string& pending,
-                 std::vector<std::string>& lines, size_t enough = SIZE_MAX) {
-    while (lines.size() < enough) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, int(std::max<int64_t>(0, left.count())));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return true;
-        char buf[512];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        pending.append(buf, size_t(n));
-        for (size_t eol; (eol = pending.find('\n')) != std::string::npos;) {
-            lines.push_back(pending.substr(0, eol));
-            pending.erase(0, eol + 1);
-        }
-    }
-    return true;
+ReportingChild startChild(const std::string& config, const std::string& resultFile) {
+    return zeb::test::startReportingChild({{"ZEB_CHILD_SCENARIO", "saveUntilKilled"},
+                                           {"ZEB_CHILD_SCENARIO_RESULT", resultFile},
+                                           {"ZEB_TEST_CONFIG", config}},
+                                          "ZEB_KILL_TEST_REPORT_FD");
 }
 
 class InstallationKill : public ::testing::Test {
@@ -354,7 +255,7 @@ protected:
     // Working copies go here, where the test can see what is left of them.
     std::string tmp = dir.file("tmp");
     zeb::test::ScopedEnv tmpEnv{"TMP", tmp};
-    NumberedTypes types;
+    zeb::test::NumberedTypes types{typeCount()};
 };
 
 TEST_F(InstallationKill, AWriterKilledAnywhereInItsSaveLeavesAWholeFileAndNoGarbage) {
@@ -410,12 +311,12 @@ TEST_F(InstallationKill, AWriterKilledAnywhereInItsSaveLeavesAWholeFileAndNoGarb
         SCOPED_TRACE("kill " + std::to_string(round));
         const std::string result = dir.file("result");
         ::unlink(result.c_str());
-        Child child = startChild(config, result);
+        ReportingChild child = startChild(config, result);
         ASSERT_GT(child.pid, 0);
         std::string pending;
         std::vector<std::string> lines;
-        const bool living =
-            readReports(child.report, Clock::now() + std::chrono::seconds(120), pending, lines, 1);
+        const bool living = readReportLines(child.report, Clock::now() + std::chrono::seconds(120),
+                                            pending, lines, 1);
         // The dead writer's lock is gone: the new child is the writer, and it
         // found the round the parent found.
         if (lines.empty()) {
@@ -426,14 +327,15 @@ TEST_F(InstallationKill, AWriterKilledAnywhereInItsSaveLeavesAWholeFileAndNoGarb
         }
         ASSERT_EQ(lines.front(), "open 0 " + std::to_string(lastSaved));
         if (round % 2 == 1 && living)
-            readReports(child.report, Clock::now() + std::chrono::seconds(120), pending, lines, 2);
+            readReportLines(child.report, Clock::now() + std::chrono::seconds(120), pending, lines,
+                            2);
         const auto delay = std::chrono::duration<double>(killAfter(random));
         if (living)
-            readReports(child.report,
-                        Clock::now() + std::chrono::duration_cast<Clock::duration>(delay), pending,
-                        lines);
+            readReportLines(child.report,
+                            Clock::now() + std::chrono::duration_cast<Clock::duration>(delay),
+                            pending, lines);
         ::kill(child.pid, SIGKILL);
-        readReports(child.report, Clock::now() + std::chrono::seconds(30), pending, lines);
+        readReportLines(child.report, Clock::now() + std::chrono::seconds(30), pending, lines);
         ::close(child.report);
         int status = 0;
         ::waitpid(child.pid, &status, 0);

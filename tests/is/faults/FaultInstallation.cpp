@@ -58,22 +58,6 @@ std::set<std::string> entriesOf(const std::string& dir) {
 
 } // namespace
 
-NumberedTypes::NumberedTypes() {
-    for (uint32_t i = 0; i < kTypeCount; ++i) {
-        ComPtr<IUnknown> factory;
-        zeb::samples::numberedTypeClassObject(i, &factory);
-        DWORD cookie = 0;
-        CoRegisterClassObject(zeb::samples::numberedTypeClsid(i), factory, CLSCTX_INPROC_SERVER,
-                              REGCLS_MULTIPLEUSE, &cookie);
-        m_cookies.push_back(cookie);
-    }
-}
-
-NumberedTypes::~NumberedTypes() {
-    for (DWORD cookie : m_cookies)
-        CoRevokeClassObject(cookie);
-}
-
 std::string Rounds::describe() const {
     auto one = [](const std::optional<long>& r) {
         return r ? std::to_string(*r) : std::string("-");

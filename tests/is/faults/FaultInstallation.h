@@ -4,6 +4,7 @@
 #pragma once
 
 #include "is/CZEBIntInstallation.h"
+#include "tests/is/NumberedTypes.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -18,18 +19,6 @@
 namespace zeb::test::faults {
 
 constexpr uint32_t kTypeCount = 20;
-
-// The class objects of the numbered types, registered for this process.
-class NumberedTypes {
-public:
-    NumberedTypes();
-    ~NumberedTypes();
-    NumberedTypes(const NumberedTypes&) = delete;
-    NumberedTypes& operator=(const NumberedTypes&) = delete;
-
-private:
-    std::vector<DWORD> m_cookies;
-};
 
 // What a save changes: the round in the attribute of three types only, in
 // the tool only, or in every section.
@@ -69,7 +58,7 @@ protected:
     std::string config = dir.file("config");
     std::string tmp = dir.file("tmp");
     ScopedEnv tmpEnv{"TMP", tmp};
-    NumberedTypes types;
+    NumberedTypes types{kTypeCount};
     std::set<std::string> m_configBefore;
 };
 

@@ -32,14 +32,13 @@
 #include "tests/is/ScriptedExtension.h"
 #include "tests/is/ScriptedTool.h"
 #include "tests/is/model/RegistryModel.h"
+#include "tests/support/ReportingChild.h"
+#include "tests/support/Sanitized.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,24 +55,12 @@
 #include <tuple>
 #include <type_traits>
 
-extern char** environ;
-
 namespace {
 
 using namespace zeb::model;
 using Clock = std::chrono::steady_clock;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using zeb::test::kSanitized;
 
 long long envNumber(const char* name, long long fallback) {
     const char* text = std::getenv(name);
@@ -1721,72 +1708,11 @@ ZEB_CHILD_SCENARIO(modelWriter) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
-struct Child {
-    pid_t pid = -1;
-    int report = -1;
-};
+using zeb::test::readReportLines;
+using zeb::test::ReportingChild;
 
-Child startChild(const std::vector<std::pair<std::string, std::string>>& env) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return {};
-    ::fcntl(fds[1], F_SETFD, 0); // the write end goes to the child
-    std::map<std::string, std::string> vars;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry(*e);
-        const size_t eq = entry.find('=');
-        if (eq != std::string::npos) vars[entry.substr(0, eq)] = entry.substr(eq + 1);
-    }
-    for (const auto& [key, value] : env)
-        vars[key] = value;
-    vars["ZEB_MODEL_REPORT_FD"] = std::to_string(fds[1]);
-    std::vector<std::string> entries;
-    for (const auto& [key, value] : vars)
-        entries.push_back(key + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& entry : entries)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string filter =
-        std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
-    std::string program = "/proc/self/exe";
-    std::vector<char*> argv = {program.data(), filter.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    Child child;
-    if (::posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) !=
-        0)
-        child.pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (child.pid > 0)
-        child.report = fds[0];
-    else
-        ::close(fds[0]);
-    return child;
-}
-
-// Reads report lines until `deadline`, the end of the pipe, or `enough` lines.
-void readReports(int fd, Clock::time_point deadline, std::string& pending,
-                 std::vector<std::string>& lines, size_t enough = SIZE_MAX) {
-    while (lines.size() < enough) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, int(std::max<int64_t>(0, left.count())));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return;
-        char buf[4096];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        pending.append(buf, size_t(n));
-        for (size_t eol; (eol = pending.find('\n')) != std::string::npos;) {
-            lines.push_back(pending.substr(0, eol));
-            pending.erase(0, eol + 1);
-        }
-    }
+ReportingChild startChild(const std::vector<std::pair<std::string, std::string>>& env) {
+    return zeb::test::startReportingChild(env, "ZEB_MODEL_REPORT_FD");
 }
 
 class RegistryModelTest : public ::testing::Test {
@@ -1875,22 +1801,23 @@ TEST_F(RegistryModelTest, RandomOperationsSavesReopensAndKilledWritersAgreeWithT
         const std::string result = dir.file("child-result");
         const std::string storages = dir.file("child-storages");
         writeStorages(storages, model.state);
-        Child child = startChild({{"ZEB_CHILD_SCENARIO", "modelWriter"},
-                                  {"ZEB_CHILD_SCENARIO_RESULT", result},
-                                  {"ZEB_MODEL_CONFIG", config},
-                                  {"ZEB_MODEL_STORAGES", storages},
-                                  {"ZEB_MODEL_CHILD_SEED", std::to_string(childSeed)}});
+        ReportingChild child = startChild({{"ZEB_CHILD_SCENARIO", "modelWriter"},
+                                           {"ZEB_CHILD_SCENARIO_RESULT", result},
+                                           {"ZEB_MODEL_CONFIG", config},
+                                           {"ZEB_MODEL_STORAGES", storages},
+                                           {"ZEB_MODEL_CHILD_SEED", std::to_string(childSeed)}});
         ASSERT_GT(child.pid, 0);
         std::string pending;
         std::vector<std::string> lines;
         // Kill after some of the saves, at a random moment of the next
         // segment or save.
         const size_t wanted = size_t(events() % plan.segments);
-        readReports(child.report, Clock::now() + std::chrono::seconds(120), pending, lines, wanted);
+        readReportLines(child.report, Clock::now() + std::chrono::seconds(120), pending, lines,
+                        wanted);
         const auto delay = std::chrono::microseconds(events() % (kSanitized ? 200000 : 40000));
-        readReports(child.report, Clock::now() + delay, pending, lines);
+        readReportLines(child.report, Clock::now() + delay, pending, lines);
         ::kill(child.pid, SIGKILL);
-        readReports(child.report, Clock::now() + std::chrono::seconds(30), pending, lines);
+        readReportLines(child.report, Clock::now() + std::chrono::seconds(30), pending, lines);
         ::close(child.report);
         ::waitpid(child.pid, nullptr, 0);
         size_t completed = 0;
