@@ -20,20 +20,19 @@
 #include "samples/SampleIds.h"
 #include "tests/co/ChildScenario.h"
 #include "tests/is/NumberedTypes.h"
+#include "tests/is/RoundMarks.h"
 #include "tests/support/ReportingChild.h"
 #include "tests/support/Sanitized.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,13 +47,6 @@ namespace {
 using zeb::test::kSanitized;
 
 using Clock = std::chrono::steady_clock;
-
-const char16_t kAttribute[] = u"BI_KILL_ROUND";
-const char16_t kDocumentAttribute[] = u"KillRound";
-const char kQueryName[] = "killround";
-const GUID kToolId = {0x6B2D0001, 0x4E55, 0x8C11, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC1}};
-const CLSID kToolClsid = {
-    0x6B2D0002, 0x4E55, 0x8C11, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC2}};
 
 long envNumber(const char* name, long fallback) {
     const char* text = std::getenv(name);
@@ -72,93 +64,12 @@ uint32_t typeCount() {
     return count;
 }
 
-// The types whose attribute carries the round: first, middle and last.
-std::array<uint32_t, 3> markedTypes() {
-    return {0, typeCount() / 2, typeCount() - 1};
+// The rounds of the installation of this test's types.
+bool applyRound(CZEBIntInstallation& inst, long round) {
+    return zeb::test::applyRound(inst, typeCount(), round);
 }
-
-std::optional<long> number(std::u16string_view text) {
-    if (text.empty() || text.size() > 9) return std::nullopt;
-    long value = 0;
-    for (char16_t c : text) {
-        if (c < u'0' || c > u'9') return std::nullopt;
-        value = value * 10 + (c - u'0');
-    }
-    return value;
-}
-
-// Puts round `n` into every section: the attribute of the marked types
-// ("types"), an attribute of the first type's class element ("xmltypes"), a
-// query ("xpathqueries") and the value of a tool ("tools").
-bool applyRound(CZEBIntInstallation& inst, long n) {
-    const std::u16string text = zeb::toWide(std::to_string(n));
-    zeb::Bstr key(kAttribute), value(text);
-    DWORD ret = 0;
-    for (uint32_t t : markedTypes())
-        if (inst.setAttributeByTypeID(zeb::samples::numberedTypeId(t), key, value, &ret) != S_OK ||
-            ret != 0)
-            return false;
-    auto element = inst.classification().findTypeElement(zeb::samples::numberedTypeId(0));
-    if (!element) return false;
-    element.setAttribute(kDocumentAttribute, text);
-    inst.xpathMap().erase(String(kQueryName));
-    inst.xpathMap().insert(String(kQueryName),
-                           String("//ESType[@KillRound='" + std::to_string(n) + "']"));
-    BOOL present = FALSE;
-    if (inst.isTool(kToolId, &present) != S_OK) return false;
-    if (present && (inst.removeToolByToolTypeID(kToolId, &ret) != S_OK || ret != 0)) return false;
-    return inst.addTool(kToolId, u"KillRound.1.0", kToolClsid, DWORD(n), &ret) == S_OK && ret == 0;
-}
-
-// The round each section holds (nullopt: missing or unreadable).
-struct Rounds {
-    std::array<std::optional<long>, 3> types;
-    std::optional<long> xmltypes, xpathqueries, tools;
-
-    // The round when every section holds the same one.
-    std::optional<long> common() const {
-        std::set<std::optional<long>> seen(types.begin(), types.end());
-        seen.insert(xmltypes);
-        seen.insert(xpathqueries);
-        seen.insert(tools);
-        return seen.size() == 1 ? *seen.begin() : std::nullopt;
-    }
-    std::string describe() const {
-        auto one = [](const std::optional<long>& r) {
-            return r ? std::to_string(*r) : std::string("-");
-        };
-        std::string text = "types";
-        for (const auto& r : types)
-            text += " " + one(r);
-        return text + ", xmltypes " + one(xmltypes) + ", xpathqueries " + one(xpathqueries) +
-               ", tools " + one(tools);
-    }
-};
-
-Rounds readRounds(CZEBIntInstallation& inst) {
-    Rounds rounds;
-    zeb::Bstr key(kAttribute);
-    for (size_t i = 0; i < rounds.types.size(); ++i) {
-        BSTR value = nullptr;
-        DWORD ret = 1;
-        if (inst.getAttributeByTypeID(zeb::samples::numberedTypeId(markedTypes()[i]), key, &value,
-                                      &ret) == S_OK &&
-            ret == 0 && value)
-            rounds.types[i] = number(std::u16string_view(value, SysStringLen(value)));
-        SysFreeString(value);
-    }
-    if (auto element = inst.classification().findTypeElement(zeb::samples::numberedTypeId(0)))
-        if (auto text = element.getAttribute(kDocumentAttribute)) rounds.xmltypes = number(*text);
-    if (const String* query = inst.xpathMap().find(String(kQueryName))) {
-        const std::u16string text = zeb::toWide(query->view());
-        const size_t open = text.find(u"='"), close = text.rfind(u"']");
-        if (open != std::u16string::npos && close != std::u16string::npos && close > open)
-            rounds.xpathqueries =
-                number(std::u16string_view(text).substr(open + 2, close - open - 2));
-    }
-    if (const CIsToolInstallEntry* tool = inst.toolCont().findEntry(kToolId))
-        rounds.tools = long(tool->m_value);
-    return rounds;
+zeb::test::Rounds readRounds(CZEBIntInstallation& inst) {
+    return zeb::test::readRounds(inst, typeCount());
 }
 
 // Everything a complete installation of this test holds, apart from the
@@ -175,18 +86,7 @@ std::string checkWhole(CZEBIntInstallation& inst) {
     return {};
 }
 
-// The names in `dir`, hidden ones too.
-std::set<std::string> entriesOf(const std::string& dir) {
-    std::set<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d)) {
-            const std::string name = e->d_name;
-            if (name != "." && name != "..") names.insert(name);
-        }
-        ::closedir(d);
-    }
-    return names;
-}
+using zeb::test::entriesOf;
 
 std::string listed(const std::set<std::string>& names) {
     std::string text;
@@ -353,7 +253,7 @@ TEST_F(InstallationKill, AWriterKilledAnywhereInItsSaveLeavesAWholeFileAndNoGarb
                                                     CZEBIntInstallation::OpenMode::ReadOnly),
                   S_OK);
         ASSERT_EQ(checkWhole(*reader), "");
-        const Rounds found = readRounds(*reader);
+        const zeb::test::Rounds found = readRounds(*reader);
         const std::optional<long> common = found.common();
         ASSERT_TRUE(common) << "sections of different saves: " << found.describe();
         ASSERT_TRUE(*common == lastSaved || *common == lastSaved + 1)

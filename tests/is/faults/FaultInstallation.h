@@ -5,6 +5,7 @@
 
 #include "is/CZEBIntInstallation.h"
 #include "tests/is/NumberedTypes.h"
+#include "tests/is/RoundMarks.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -22,17 +23,7 @@ constexpr uint32_t kTypeCount = 20;
 
 // What a save changes: the round in the attribute of three types only, in
 // the tool only, or in every section.
-enum class Change { Types, Tool, Everything };
-
-// The round each section holds (nullopt: missing or unreadable).
-struct Rounds {
-    std::array<std::optional<long>, 3> types;
-    std::optional<long> xmltypes, xpathqueries, tools;
-
-    bool operator==(const Rounds&) const = default;
-    std::string describe() const;
-    friend void PrintTo(const Rounds& rounds, std::ostream* out) { *out << rounds.describe(); }
-};
+using Change = RoundChange;
 
 bool applyChange(CZEBIntInstallation& inst, long round, Change change);
 Rounds readRounds(CZEBIntInstallation& inst);
