@@ -7,9 +7,11 @@
 // in memory, an import reads it into a second installation that holds the
 // same number of other types. Wall clock, best of five rounds; the import
 // round replaces the types the previous round brought in.
+#include "bench/BenchSupport.h"
 #include "is/CZEBIntInstallation.h"
 #include "is/xml/DefaultStylesheets.h"
 #include "platform/com/Activation.h"
+#include "samples/RegisteredNumberedTypes.h"
 #include "samples/SampleIds.h"
 
 #include <algorithm>
@@ -22,27 +24,13 @@
 
 namespace {
 
-constexpr int kRounds = 5;
+using zeb::bench::now;
 
-double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+constexpr int kRounds = 5;
 
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "exchange_bench: %s\n", what.c_str());
     std::exit(1);
-}
-
-// The class objects of numbered types [from, to) registered in this process.
-void registerNumbered(uint32_t from, uint32_t to) {
-    for (uint32_t i = from; i < to; ++i) {
-        ComPtr<IUnknown> factory;
-        zeb::samples::numberedTypeClassObject(i, &factory);
-        DWORD cookie = 0;
-        CoRegisterClassObject(zeb::samples::numberedTypeClsid(i), factory, CLSCTX_INPROC_SERVER,
-                              REGCLS_MULTIPLEUSE, &cookie);
-    }
 }
 
 // An installation in `dir` holding numbered types [from, to), described.
@@ -113,7 +101,7 @@ int main(int argc, char** argv) {
     const std::string dir = pattern;
     setenv("ZEB_REGISTRY", (dir + "/registry.reg").c_str(), 1);
     if (!zeb::samples::registerServer()) fail("cannot register the samples");
-    registerNumbered(0, 20000);
+    const zeb::samples::RegisteredNumberedTypes numbered(0, 20000);
     std::printf("type data exchange: SampleBundle.1.0 with 10 dependencies (best of %d)\n",
                 kRounds);
     for (uint32_t n : sizes)

@@ -16,10 +16,12 @@
 // both sides do file input and output. The
 // installation lives in a temporary configuration directory, removed at the
 // end.
+#include "bench/BenchSupport.h"
 #include "is/CZEBIntInstallation.h"
 #include "is/xml/DefaultStylesheets.h"
 #include "platform/com/Activation.h"
 #include "platform/win/TextConvert.h"
+#include "samples/RegisteredNumberedTypes.h"
 #include "samples/SampleIds.h"
 
 #include <libxml/parser.h>
@@ -39,14 +41,14 @@
 
 namespace {
 
+using zeb::bench::documentText;
+using zeb::bench::now;
+using zeb::bench::readAll;
+using zeb::bench::writeAndSync;
+
 constexpr uint32_t kTypes = 10000;
 constexpr int kRounds = 5;
 constexpr int kOpenRounds = 9;
-
-double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 template <class F> double best(F&& run) {
     double fastest = 1e9;
@@ -75,35 +77,6 @@ void settleHeap() {
     std::free(block);
 }
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Writes `bytes` to a new file and syncs it, as a save must at least do.
-void writeAndSync(const std::string& path, const std::string& bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) fail("cannot write " + path);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) fail("cannot write " + path);
-        done += size_t(n);
-    }
-    ::fsync(fd);
-    ::close(fd);
-}
-
-std::string documentText(CZEBIntInstallation& inst) {
-    BSTR text = nullptr;
-    if (!inst.classification().getXMLText(&text)) fail("no document text");
-    std::string utf8 = zeb::toNarrow(std::u16string_view(text, SysStringLen(text)));
-    SysFreeString(text);
-    return utf8;
-}
-
 } // namespace
 
 int main() {
@@ -114,15 +87,7 @@ int main() {
     if (!zeb::classification::installDefaultStylesheets(dir)) fail("no stylesheets");
 
     // The class objects stay registered: the first save describes every type.
-    std::vector<DWORD> cookies;
-    for (uint32_t i = 0; i < kTypes; ++i) {
-        ComPtr<IUnknown> factory;
-        zeb::samples::numberedTypeClassObject(i, &factory);
-        DWORD cookie = 0;
-        CoRegisterClassObject(zeb::samples::numberedTypeClsid(i), factory, CLSCTX_INPROC_SERVER,
-                              REGCLS_MULTIPLEUSE, &cookie);
-        cookies.push_back(cookie);
-    }
+    zeb::samples::RegisteredNumberedTypes types(kTypes);
     {
         ComPtr<CZEBIntInstallation> inst;
         if (FAILED(CZEBIntInstallation::createObject(&inst, dir)) || !inst->isFileOpen())
@@ -146,6 +111,7 @@ int main() {
         ComPtr<CZEBIntInstallation> inst;
         CZEBIntInstallation::createObject(&inst, dir);
         text = documentText(*inst);
+        if (text.empty()) fail("no document text");
     }
     double open = 1e9, parse = 1e9;
     for (int i = 0; i < kOpenRounds; ++i) {
@@ -181,7 +147,7 @@ int main() {
     double write = best([&] {
         const std::string serialised = documentText(*inst);
         if (serialised.empty()) fail("no document text");
-        writeAndSync(dir + "/baseline.dat", bytes);
+        if (!writeAndSync(dir + "/baseline.dat", bytes)) fail("cannot write the baseline file");
     });
     inst.Release();
 
@@ -194,8 +160,6 @@ int main() {
     std::printf("  serialise + write + fsync the bytes     %8.1f ms   ratio %.2f (target <= 2)\n",
                 write * 1e3, save / write);
 
-    for (DWORD cookie : cookies)
-        CoRevokeClassObject(cookie);
     std::filesystem::remove_all(dir);
     return 0;
 }

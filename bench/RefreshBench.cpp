@@ -25,6 +25,7 @@
 #include "is/xml/CIsXmlTypeDescriber.h"
 #include "is/xml/DefaultStylesheets.h"
 #include "platform/com/Activation.h"
+#include "samples/RegisteredNumberedTypes.h"
 #include "samples/SampleIds.h"
 
 #include <algorithm>
@@ -51,31 +52,6 @@ double cpuSeconds() {
     std::exit(1);
 }
 
-// The class objects of numbered types first..end-1, registered in the
-// process while this lives.
-class RegisteredClasses {
-public:
-    RegisteredClasses(uint32_t first, uint32_t end) {
-        for (uint32_t i = first; i < end; ++i) {
-            ComPtr<IUnknown> factory;
-            zeb::samples::numberedTypeClassObject(i, &factory);
-            DWORD cookie = 0;
-            CoRegisterClassObject(zeb::samples::numberedTypeClsid(i), factory, CLSCTX_INPROC_SERVER,
-                                  REGCLS_MULTIPLEUSE, &cookie);
-            m_cookies.push_back(cookie);
-        }
-    }
-    ~RegisteredClasses() {
-        for (DWORD cookie : m_cookies)
-            CoRevokeClassObject(cookie);
-    }
-    RegisteredClasses(const RegisteredClasses&) = delete;
-    RegisteredClasses& operator=(const RegisteredClasses&) = delete;
-
-private:
-    std::vector<DWORD> m_cookies;
-};
-
 // Installs types first..first+n-1 with `add(i)`; returns the processor
 // seconds spent inside the adds. Class objects are registered a hundred at
 // a time, outside the timed part, so the registration list stays short.
@@ -84,7 +60,7 @@ template <class Add> double installTypes(uint32_t n, uint32_t first, Add&& add) 
     double total = 0;
     for (uint32_t base = first; base < first + n; base += kBatch) {
         const uint32_t end = std::min(first + n, base + kBatch);
-        RegisteredClasses classes(base, end);
+        zeb::samples::RegisteredNumberedTypes classes(base, end);
         const double t0 = cpuSeconds();
         for (uint32_t i = base; i < end; ++i)
             add(i);
@@ -124,7 +100,8 @@ ComPtr<CZEBIntInstallation> newInstallation(const std::string& configDir) {
 // Refreshes the new types first..end-1 of `inst`; processor seconds of the
 // refresh.
 double refresh(CZEBIntInstallation& inst, uint32_t first, uint32_t end) {
-    RegisteredClasses classes(first, end); // the refresh makes their type objects
+    zeb::samples::RegisteredNumberedTypes classes(first,
+                                                  end); // the refresh makes their type objects
     const double t0 = cpuSeconds();
     DWORD r = inst.refreshXMLTypeTree();
     const double seconds = cpuSeconds() - t0;

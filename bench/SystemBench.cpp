@@ -43,6 +43,7 @@
 // The last column is the ratio of the largest size to the smallest: a phase
 // that grows at most linearly stays at or below 1.2 times the size ratio
 // (12 for 10,000 against 1,000); a phase above that is flagged.
+#include "bench/BenchSupport.h"
 #include "is/CIsTypeCont.h"
 #include "is/CZEBIntInstallation.h"
 #include "is/xml/CIsXmlTypeDescriber.h"
@@ -52,6 +53,7 @@
 #include "platform/com/Variant.h"
 #include "platform/win/TextConvert.h"
 #include "samples/CSampleProjectHdl.h"
+#include "samples/RegisteredNumberedTypes.h"
 #include "samples/SampleIds.h"
 #include "samples/tour/SamplePdFiles.h"
 
@@ -71,11 +73,15 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
+
+using zeb::bench::documentText;
+using zeb::bench::now;
+using zeb::bench::readAll;
+using zeb::bench::writeAndSync;
 
 namespace fs = std::filesystem;
 
@@ -83,11 +89,6 @@ constexpr uint32_t kQueries = 100000;
 constexpr uint32_t kPlainQueries = 200;
 uint32_t g_exchanged = 100; // --exchange
 const char* const kQueryXPath = ".//*[ESType/@ESID=\"%estypeid\"]/ESType/@RTID";
-
-double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // The temporary directory of the run (the parent's; empty in the child).
 std::string g_root;
@@ -162,29 +163,6 @@ template <class F> void baseline(Figures& figures, const std::string& name, F&& 
 }
 
 // The class objects of numbered types [0, n), registered while this lives.
-class RegisteredClasses {
-public:
-    explicit RegisteredClasses(uint32_t n) {
-        for (uint32_t i = 0; i < n; ++i) {
-            ComPtr<IUnknown> factory;
-            zeb::samples::numberedTypeClassObject(i, &factory);
-            DWORD cookie = 0;
-            CoRegisterClassObject(zeb::samples::numberedTypeClsid(i), factory, CLSCTX_INPROC_SERVER,
-                                  REGCLS_MULTIPLEUSE, &cookie);
-            m_cookies.push_back(cookie);
-        }
-    }
-    ~RegisteredClasses() {
-        for (DWORD cookie : m_cookies)
-            CoRevokeClassObject(cookie);
-    }
-    RegisteredClasses(const RegisteredClasses&) = delete;
-    RegisteredClasses& operator=(const RegisteredClasses&) = delete;
-
-private:
-    std::vector<DWORD> m_cookies;
-};
-
 // A project handler for the installation's extension types, attached while
 // this lives.
 class AttachedHandler {
@@ -211,34 +189,6 @@ ComPtr<CZEBIntInstallation> openInstallation(const std::string& dir) {
     return inst;
 }
 
-std::string documentText(CZEBIntInstallation& inst) {
-    BSTR text = nullptr;
-    if (!inst.classification().getXMLText(&text)) fail("no document text");
-    std::string utf8 = zeb::toNarrow(std::u16string_view(text, SysStringLen(text)));
-    SysFreeString(text);
-    return utf8;
-}
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeAndSync(const std::string& path, const std::string& bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) fail("cannot write " + path);
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) fail("cannot write " + path);
-        done += size_t(n);
-    }
-    ::fsync(fd);
-    ::close(fd);
-}
-
 // The save's baseline: the document serialised, the file's bytes written to
 // a new file and synced.
 void writeBaseline(Figures& figures, const std::string& name, CZEBIntInstallation& inst,
@@ -246,7 +196,7 @@ void writeBaseline(Figures& figures, const std::string& name, CZEBIntInstallatio
     const std::string bytes = readAll(dir + "/" + CZEBIntInstallation::kFileName);
     baseline(figures, name, [&] {
         if (documentText(inst).empty()) fail("no document text");
-        writeAndSync(dir + "/baseline.dat", bytes);
+        if (!writeAndSync(dir + "/baseline.dat", bytes)) fail("cannot write the baseline file");
     });
     fs::remove(dir + "/baseline.dat");
 }
@@ -303,7 +253,7 @@ void parentPhases(Figures& figures, const std::string& dir, uint32_t n) {
     if (!zeb::classification::installDefaultStylesheets(dir, &error))
         fail("no stylesheets: " + error);
     if (!zeb::samples::installSamplePdFiles(dir, &error)) fail("no PD-files: " + error);
-    RegisteredClasses classes(n);
+    zeb::samples::RegisteredNumberedTypes classes(n);
     ComPtr<CZEBIntInstallation> inst = openInstallation(dir);
     {
         AttachedHandler handler(*inst);
@@ -360,11 +310,12 @@ void parentPhases(Figures& figures, const std::string& dir, uint32_t n) {
 int childPhases(const std::string& dir, uint32_t n) {
     Figures figures;
     if (!zeb::samples::registerServer()) fail("cannot register the samples");
-    RegisteredClasses classes(n);
+    zeb::samples::RegisteredNumberedTypes classes(n);
     ComPtr<CZEBIntInstallation> inst;
     phase(figures, "reopen", [&] { inst = openInstallation(dir); });
     if (inst->typeCont().size() != n + 1) fail("the reopened installation lacks types");
     const std::string text = documentText(*inst);
+    if (text.empty()) fail("no document text");
     baseline(figures, "reopen", [&] {
         xmlDocPtr doc = xmlReadMemory(text.data(), int(text.size()), nullptr, "UTF-8",
                                       XML_PARSE_NONET | XML_PARSE_NOBLANKS);

@@ -15,6 +15,7 @@
 // time of the measuring thread.
 #include "is/CIsTypeCont.h"
 #include "platform/com/Activation.h"
+#include "samples/RegisteredNumberedTypes.h"
 #include "samples/SampleIds.h"
 
 #include <algorithm>
@@ -42,15 +43,7 @@ double installTypes(CIsTypeCont& cont, uint32_t n, uint32_t first = 0) {
     double total = 0;
     for (uint32_t base = first; base < first + n; base += kBatch) {
         uint32_t end = std::min(first + n, base + kBatch);
-        std::vector<DWORD> cookies;
-        for (uint32_t i = base; i < end; ++i) {
-            ComPtr<IUnknown> factory;
-            zeb::samples::numberedTypeClassObject(i, &factory);
-            DWORD cookie = 0;
-            CoRegisterClassObject(zeb::samples::numberedTypeClsid(i), factory, CLSCTX_INPROC_SERVER,
-                                  REGCLS_MULTIPLEUSE, &cookie);
-            cookies.push_back(cookie);
-        }
+        const zeb::samples::RegisteredNumberedTypes batch(base, end);
         double t0 = cpuSeconds();
         for (uint32_t i = base; i < end; ++i) {
             GUID id{};
@@ -61,8 +54,6 @@ double installTypes(CIsTypeCont& cont, uint32_t n, uint32_t first = 0) {
             }
         }
         total += cpuSeconds() - t0;
-        for (DWORD cookie : cookies)
-            CoRevokeClassObject(cookie);
     }
     return total;
 }

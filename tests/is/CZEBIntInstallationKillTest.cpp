@@ -17,9 +17,9 @@
 #include "is/xml/DefaultStylesheets.h"
 #include "platform/com/Activation.h"
 #include "platform/win/TextConvert.h"
+#include "samples/RegisteredNumberedTypes.h"
 #include "samples/SampleIds.h"
 #include "tests/co/ChildScenario.h"
-#include "tests/is/NumberedTypes.h"
 #include "tests/is/RoundMarks.h"
 #include "tests/support/ReportingChild.h"
 #include "tests/support/Sanitized.h"
@@ -111,7 +111,7 @@ ZEB_CHILD_SCENARIO(saveUntilKilled) {
         const std::string text = line + "\n"; // one write: a pipe keeps it whole
         return ::write(report, text.data(), text.size()) == ssize_t(text.size());
     };
-    zeb::test::NumberedTypes types{typeCount()};
+    zeb::samples::RegisteredNumberedTypes types{typeCount()};
     ComPtr<CZEBIntInstallation> inst;
     if (CZEBIntInstallation::createObject(&inst, std::string(std::getenv("ZEB_TEST_CONFIG"))) !=
             S_OK ||
@@ -155,7 +155,7 @@ protected:
     // Working copies go here, where the test can see what is left of them.
     std::string tmp = dir.file("tmp");
     zeb::test::ScopedEnv tmpEnv{"TMP", tmp};
-    zeb::test::NumberedTypes types{typeCount()};
+    zeb::samples::RegisteredNumberedTypes types{typeCount()};
 };
 
 TEST_F(InstallationKill, AWriterKilledAnywhereInItsSaveLeavesAWholeFileAndNoGarbage) {

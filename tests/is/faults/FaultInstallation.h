@@ -4,7 +4,7 @@
 #pragma once
 
 #include "is/CZEBIntInstallation.h"
-#include "tests/is/NumberedTypes.h"
+#include "samples/RegisteredNumberedTypes.h"
 #include "tests/is/RoundMarks.h"
 #include "tests/support/TempDir.h"
 
@@ -49,7 +49,7 @@ protected:
     std::string config = dir.file("config");
     std::string tmp = dir.file("tmp");
     ScopedEnv tmpEnv{"TMP", tmp};
-    NumberedTypes types{kTypeCount};
+    zeb::samples::RegisteredNumberedTypes types{kTypeCount};
     std::set<std::string> m_configBefore;
 };
 
