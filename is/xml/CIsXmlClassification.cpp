@@ -348,6 +348,7 @@ void CIsXmlClassification::reindexElement(const DomNode& element) {
 
 void CIsXmlClassification::replaceDocument(zeb::xml::DomDocument document) {
     m_document = std::move(document);
+    ++m_documentGeneration;
     // Another document: its change count says nothing about the index.
     m_indexValid = false;
     m_index.clear();

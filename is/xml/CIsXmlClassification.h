@@ -108,6 +108,9 @@ public:
     // Makes `document` the classification document (the refresh hands over
     // the arranged one). References callers hold keep the old document.
     void replaceDocument(zeb::xml::DomDocument document);
+    // Counts the documents this classification has held: a different number
+    // is a different document, even one made where an old one stood.
+    uint64_t documentGeneration() const noexcept { return m_documentGeneration; }
 
 private:
     using Index = std::unordered_map<std::u16string, std::vector<zeb::xml::DomElement>>;
@@ -131,6 +134,7 @@ private:
     void syncIndex();
 
     zeb::xml::DomDocument m_document;
+    uint64_t m_documentGeneration = 0;
     bool m_documentChanged = false;
     bool m_refreshNeeded = false;
 

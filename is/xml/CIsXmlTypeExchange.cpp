@@ -53,10 +53,6 @@ std::u16string attributeOf(const DomNode& node, std::u16string_view name) {
     return element.getAttribute(name).value_or(u"");
 }
 
-} // namespace
-
-namespace {
-
 // The identity of a file as far as a change to it shows: device, inode,
 // size and modification time; empty when the file cannot be read.
 std::string fileIdentity(const std::string& path) {
@@ -73,7 +69,8 @@ DWORD CIsXmlTypeExchange::exportForm(const ExportForm*& form) {
     form = nullptr;
     const DomDocument& document = m_classification.document();
     const std::string stylesheet = fileIdentity(m_describer.stylesheetPath(kExportStylesheet));
-    if (m_exportForm && document && m_exportForm->source.get() == document.document() &&
+    if (m_exportForm && m_exportForm->reusable && document &&
+        m_exportForm->sourceGeneration == m_classification.documentGeneration() &&
         m_exportForm->sourceChanges == document.changeCount() && !stylesheet.empty() &&
         m_exportForm->stylesheet == stylesheet) {
         form = &*m_exportForm;
@@ -91,10 +88,11 @@ DWORD CIsXmlTypeExchange::exportForm(const ExportForm*& form) {
             made.byId.emplace(id.text(), element);
     // Reused only when the stylesheet read is the one identified (a file
     // replaced meanwhile is read again next time); otherwise it serves this
-    // export alone, its empty source matching no document.
+    // export alone.
     if (document && !stylesheet.empty() &&
         fileIdentity(m_describer.stylesheetPath(kExportStylesheet)) == stylesheet) {
-        made.source = document.document();
+        made.reusable = true;
+        made.sourceGeneration = m_classification.documentGeneration();
         made.sourceChanges = document.changeCount();
         made.stylesheet = stylesheet;
     }

@@ -70,9 +70,10 @@ private:
     // (a package and what it depends on, each type of a list) transforms the
     // whole document once instead of once per type.
     struct ExportForm {
-        ComPtr<IXMLDOMDocument2> source; // held, so its address names it
-        uint64_t sourceChanges = 0;
-        std::string stylesheet; // the file's identity: inode, size, time
+        bool reusable = false;
+        uint64_t sourceGeneration = 0; // the classification's document ...
+        uint64_t sourceChanges = 0;    // ... and its change count then
+        std::string stylesheet;        // the file's identity: inode, size, time
         zeb::xml::DomDocument arranged;
         std::unordered_map<std::u16string, zeb::xml::DomNode> byId;
     };
